@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+
+namespace chm {
+
+// The folder where the audio engine keeps its temporary files; empty when there is none.
+std::string GetTempDirectory();
+
+// A new, reserved temporary file name, or empty on failure.
+// With no extension and no folder: a unique file in the temporary folder named prefix + hex.
+// Otherwise: folder/prefix + "%03X" + "." + extension for the first free number; an empty folder
+// is the temporary folder (made if missing), an empty extension is "tmp".
+std::string MakeTempFileName(const std::string& extension = {}, const std::string& folder = {},
+                             const std::string& prefix = {});
+
+// Creates the file if missing and sets its access and write times to now.
+bool TouchFile(const std::string& path);
+
+}  // namespace chm

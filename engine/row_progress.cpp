@@ -1,0 +1,1 @@
+#include "engine/row_progress.h"
