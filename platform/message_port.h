@@ -38,7 +38,8 @@ public:
 class WindowHandle {
 public:
     WindowHandle() = default;
-    WindowHandle(const std::shared_ptr<MessagePort>& port) : port_(port) {}  // NOLINT: a handle stands for its port
+    template <typename Port>
+    WindowHandle(const std::shared_ptr<Port>& port) : port_(port) {}  // NOLINT: a handle stands for its port
 
     bool IsAlive() const { return !port_.expired(); }
     // False when the window is gone.

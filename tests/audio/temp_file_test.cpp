@@ -1,1 +1,105 @@
-// filled in by its own change
+#include "audio/temp_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <set>
+
+#include "audio/work_pacer.h"
+#include "platform/file_system.h"
+#include "platform/tick.h"
+#include "tests/support/test_files.h"
+
+namespace chm {
+namespace {
+
+TEST(TempFileTest, NumberedNameSkipsTakenNamesAndReservesTheFile) {
+    test::ScratchDir dir;
+    const std::string folder = dir.File("out");
+    ASSERT_TRUE(CreateDirectories(folder));
+    test::WriteTextFile(folder + "/x001.wav", "taken");
+    const std::time_t before = std::time(nullptr);
+    const std::string name = MakeTempFileName("wav", folder, "x");
+    EXPECT_EQ(name, folder + "/x002.wav");
+    EXPECT_EQ(test::FileSizeOf(name), 0);
+    struct stat st;
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_GE(st.st_mtime, before - 1);
+    EXPECT_EQ(test::ReadTextFile(folder + "/x001.wav"), "taken");
+}
+
+TEST(TempFileTest, NumbersAreThreeHexDigitsAndGrowPastFFF) {
+    test::ScratchDir dir;
+    test::WriteTextFile(dir.File("~Ve009.tmp"), "");
+    for (int i = 1; i <= 9; ++i) {
+        const std::string name = MakeTempFileName("tmp", dir.Path());
+        ASSERT_FALSE(name.empty());
+    }
+    EXPECT_EQ(MakeTempFileName("tmp", dir.Path()), dir.File("~Ve00B.tmp"));
+    for (int n = 0xC; n <= 0xFFF; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "~Ve%03X.tmp", n);
+        test::WriteTextFile(dir.File(name), "");
+    }
+    EXPECT_EQ(MakeTempFileName("tmp", dir.Path()), dir.File("~Ve1000.tmp"));
+}
+
+TEST(TempFileTest, EmptyExtensionBecomesTmpAndMissingFolderIsMade) {
+    test::ScratchDir dir;
+    const std::string folder = dir.File("a/b");
+    EXPECT_EQ(MakeTempFileName("", folder, "p"), folder + "/p001.tmp");
+    EXPECT_TRUE(IsDirectory(folder));
+}
+
+TEST(TempFileTest, FolderThatIsAFileGivesNoName) {
+    test::ScratchDir dir;
+    test::WriteTextFile(dir.File("file"), "x");
+    EXPECT_EQ(MakeTempFileName("wav", dir.File("file"), "x"), "");
+}
+
+TEST(TempFileTest, PlainFormMakesDistinctFilesInTheTemporaryFolder) {
+    std::set<std::string> names;
+    for (int i = 0; i < 50; ++i) {
+        const std::string name = MakeTempFileName();
+        ASSERT_FALSE(name.empty());
+        EXPECT_EQ(name.rfind(GetTempDirectory() + "/~Ve", 0), 0u) << name;
+        EXPECT_TRUE(IsRegularFile(name));
+        names.insert(name);
+    }
+    EXPECT_EQ(names.size(), 50u);
+    for (const auto& name : names) RemoveFile(name);
+}
+
+TEST(TempFileTest, ExtensionFormDefaultsToTheTemporaryFolder) {
+    const std::string name = MakeTempFileName("wav");
+    EXPECT_EQ(name, GetTempDirectory() + "/~Ve001.wav");
+    RemoveFile(name);
+}
+
+TEST(TempFileTest, TouchFileCreatesAndKeepsContent) {
+    test::ScratchDir dir;
+    EXPECT_TRUE(TouchFile(dir.File("new")));
+    EXPECT_EQ(test::FileSizeOf(dir.File("new")), 0);
+    test::WriteTextFile(dir.File("old"), "content");
+    EXPECT_TRUE(TouchFile(dir.File("old")));
+    EXPECT_EQ(test::ReadTextFile(dir.File("old")), "content");
+    EXPECT_FALSE(TouchFile(dir.File("missing/new")));
+}
+
+TEST(WorkPacerTest, IntervalIsAtLeast55) {
+    EXPECT_EQ(VeWorkPacer(10, 20).Interval(), 55u);
+    EXPECT_EQ(VeWorkPacer().Interval(), 110u);
+}
+
+TEST(WorkPacerTest, PausesOnlyAfterTheInterval) {
+    VeWorkPacer pacer(60, 30);
+    const uint32_t start = TickCount();
+    pacer.Tick();  // within the interval: no pause
+    SleepMs(70);
+    pacer.Tick();  // past it: pauses
+    EXPECT_GE(TickCount() - start, 100u);
+}
+
+}  // namespace
+}  // namespace chm
