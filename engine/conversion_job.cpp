@@ -1,1 +1,25 @@
-// filled in by its own change
+#include "engine/conversion_job.h"
+
+#include "engine/paths.h"
+#include "platform/file_system.h"
+
+namespace chm {
+
+std::string ConversionJob::MakeOutputPath(const std::string& input) const {
+    // 1. The parts of the name. A name without extension gets no bare dot: on this platform
+    //    "song (1)." would be a different name from "song (1)".
+    const std::string name = PathFileName(input);
+    const std::string base = PathBaseName(input);
+    const std::string extension = PathExtension(input);
+    const std::string dotted_extension = extension.empty() ? std::string() : "." + extension;
+    // 2. The folder.
+    const std::string folder = output_folder_.empty() ? PathFolder(input, true) : output_folder_;
+    // 3. The first candidate at which nothing exists (a file, a folder, anything).
+    for (unsigned long long n = 0;; ++n) {
+        const std::string file = n == 0 ? name : base + " (" + std::to_string(n) + ")" + dotted_extension;
+        const std::string candidate = NormalizePath(folder + "/" + file);
+        if (!PathExists(candidate)) return candidate;
+    }
+}
+
+}  // namespace chm

@@ -1,1 +1,126 @@
-// filled in by its own change
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/conversion_job.h"
+#include "engine/paths.h"
+#include "platform/file_system.h"
+#include "tests/support/test_files.h"
+
+namespace chm {
+namespace {
+
+class OutputPathTest : public ::testing::Test {
+protected:
+    // Makes a real file (and its folders) under the scratch folder; returns its path.
+    std::string Touch(const std::string& name) {
+        const std::string path = scratch_.File(name);
+        CreateDirectories(PathFolder(path, false));
+        test::WriteTextFile(path, "audio");
+        return path;
+    }
+    std::string Folder(const std::string& name) {
+        CreateDirectories(scratch_.File(name));
+        return scratch_.File(name);
+    }
+
+    test::ScratchDir scratch_;
+    ConversionJob job_;
+};
+
+TEST_F(OutputPathTest, OutputFolderIsKeptAsGiven) {
+    EXPECT_EQ(job_.OutputFolder(), "");
+    job_.SetOutputFolder("/music/out");
+    EXPECT_EQ(job_.OutputFolder(), "/music/out");
+}
+
+TEST_F(OutputPathTest, BesideItselfTheInputsOwnNameIsTakenSoOneIsAdded) {
+    const std::string input = Touch("music/song.mp3");
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("music/song (1).mp3"));
+}
+
+TEST_F(OutputPathTest, NumbersCountUpWhileNamesAreTaken) {
+    const std::string input = Touch("music/song.mp3");
+    Touch("music/song (1).mp3");
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("music/song (2).mp3"));
+    Touch("music/song (2).mp3");
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("music/song (3).mp3"));
+}
+
+TEST_F(OutputPathTest, RelativeInputIsPlacedBesideItsAbsoluteFolder) {
+    Touch("song.mp3");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(scratch_.Path());
+    const std::string output = job_.MakeOutputPath("song.mp3");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(output, std::filesystem::canonical(scratch_.Path()).string() + "/song (1).mp3");
+}
+
+TEST_F(OutputPathTest, OutputFolderWithoutThatNameGivesThePlainName) {
+    const std::string input = Touch("in/song.mp3");
+    job_.SetOutputFolder(Folder("out"));
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("out/song.mp3"));
+}
+
+TEST_F(OutputPathTest, OutputFolderWithATrailingSlashGivesASingleSeparator) {
+    const std::string input = Touch("in/song.mp3");
+    job_.SetOutputFolder(Folder("out") + "/");
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("out/song.mp3"));
+}
+
+TEST_F(OutputPathTest, RootOutputFolderGivesASingleSeparator) {
+    // A name nobody has in the root: the scratch folder's own unique name.
+    const std::string name = PathFileName(scratch_.Path()) + ".mp3";
+    job_.SetOutputFolder("/");
+    EXPECT_EQ(job_.MakeOutputPath(scratch_.File(name)), "/" + name);
+}
+
+TEST_F(OutputPathTest, SecondInputOfTheSameNameGetsNumberOne) {
+    const std::string first = Touch("a/song.mp3");
+    const std::string second = Touch("b/song.mp3");
+    job_.SetOutputFolder(Folder("out"));
+    const std::string first_output = job_.MakeOutputPath(first);
+    EXPECT_EQ(first_output, scratch_.File("out/song.mp3"));
+    Touch("out/song.mp3");
+    EXPECT_EQ(job_.MakeOutputPath(second), scratch_.File("out/song (1).mp3"));
+}
+
+TEST_F(OutputPathTest, SecondInputTakesThePlainNameWhenTheFirstOutputWasDeleted) {
+    const std::string second = Touch("b/song.mp3");
+    job_.SetOutputFolder(Folder("out"));
+    RemoveFile(Touch("out/song.mp3"));  // the first file failed and its output was removed
+    EXPECT_EQ(job_.MakeOutputPath(second), scratch_.File("out/song.mp3"));
+}
+
+TEST_F(OutputPathTest, UpperCaseExtensionIsKept) {
+    EXPECT_EQ(job_.MakeOutputPath(Touch("Track.WAV")), scratch_.File("Track (1).WAV"));
+}
+
+TEST_F(OutputPathTest, OnlyTheLastDotStartsTheExtension) {
+    EXPECT_EQ(job_.MakeOutputPath(Touch("a.b.mp3")), scratch_.File("a.b (1).mp3"));
+}
+
+TEST_F(OutputPathTest, PcmStaysPcm) {
+    EXPECT_EQ(job_.MakeOutputPath(Touch("take.pcm")), scratch_.File("take (1).pcm"));
+}
+
+TEST_F(OutputPathTest, FolderOfTheCandidateNameCountsAsTaken) {
+    const std::string input = Touch("in/song.mp3");
+    job_.SetOutputFolder(Folder("out"));
+    Folder("out/song.mp3");
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("out/song (1).mp3"));
+}
+
+TEST_F(OutputPathTest, DanglingLinkOfTheCandidateNameCountsAsTaken) {
+    const std::string input = Touch("in/song.mp3");
+    job_.SetOutputFolder(Folder("out"));
+    std::filesystem::create_symlink(scratch_.File("nowhere"), scratch_.File("out/song.mp3"));
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("out/song (1).mp3"));
+}
+
+TEST_F(OutputPathTest, DotInTheFolderIsNotTakenForAnExtension) {
+    EXPECT_EQ(job_.MakeOutputPath(Touch("x.y/file")), scratch_.File("x.y/file (1)"));
+}
+
+}  // namespace
+}  // namespace chm
