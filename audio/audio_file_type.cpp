@@ -1,1 +1,33 @@
-// filled in by its own change
+#include "audio/audio_file_type.h"
+
+#include <cstddef>
+
+namespace chm {
+namespace {
+
+bool EqualsIgnoringAsciiCase(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+AudioFileType GetAudioFileType(std::string_view name) {
+    const size_t slash = name.find_last_of('/');
+    const std::string_view file = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    const size_t dot = file.find_last_of('.');
+    if (dot == std::string_view::npos) return AudioFileType::Unsupported;
+    const std::string_view extension = file.substr(dot + 1);
+    if (EqualsIgnoringAsciiCase(extension, "mp3")) return AudioFileType::Mp3;
+    if (EqualsIgnoringAsciiCase(extension, "wav") || EqualsIgnoringAsciiCase(extension, "pcm"))
+        return AudioFileType::Wav;
+    if (EqualsIgnoringAsciiCase(extension, "wma")) return AudioFileType::Wma;
+    return AudioFileType::Unsupported;
+}
+
+}  // namespace chm

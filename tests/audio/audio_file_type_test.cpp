@@ -1,1 +1,49 @@
-// filled in by its own change
+#include "audio/audio_file_type.h"
+
+#include <gtest/gtest.h>
+
+namespace chm {
+namespace {
+
+TEST(AudioFileTypeTest, KnownExtensions) {
+    EXPECT_EQ(GetAudioFileType("/music/a.mp3"), AudioFileType::Mp3);
+    EXPECT_EQ(GetAudioFileType("/music/a.wav"), AudioFileType::Wav);
+    EXPECT_EQ(GetAudioFileType("/music/a.pcm"), AudioFileType::Wav);
+    EXPECT_EQ(GetAudioFileType("/music/a.wma"), AudioFileType::Wma);
+    EXPECT_EQ(static_cast<int>(AudioFileType::Mp3), 0);
+    EXPECT_EQ(static_cast<int>(AudioFileType::Wav), 1);
+    EXPECT_EQ(static_cast<int>(AudioFileType::Wma), 2);
+    EXPECT_EQ(static_cast<int>(AudioFileType::Unsupported), 255);
+}
+
+TEST(AudioFileTypeTest, CapitalsDoNotMatter) {
+    EXPECT_EQ(static_cast<int>(GetAudioFileType("TRACK.PCM")), 1);
+    EXPECT_EQ(GetAudioFileType("Song.Mp3"), AudioFileType::Mp3);
+    EXPECT_EQ(GetAudioFileType("x.WmA"), AudioFileType::Wma);
+}
+
+TEST(AudioFileTypeTest, OnlyTheLastExtensionCounts) {
+    EXPECT_EQ(static_cast<int>(GetAudioFileType("song.mp3.bak")), 255);
+    EXPECT_EQ(GetAudioFileType("song.bak.mp3"), AudioFileType::Mp3);
+}
+
+TEST(AudioFileTypeTest, NameWithoutDotIsUnsupported) {
+    EXPECT_EQ(static_cast<int>(GetAudioFileType("README")), 255);
+    EXPECT_EQ(GetAudioFileType(""), AudioFileType::Unsupported);
+    EXPECT_EQ(GetAudioFileType("song."), AudioFileType::Unsupported);
+}
+
+TEST(AudioFileTypeTest, DotInAFolderNameDoesNotCount) {
+    EXPECT_EQ(static_cast<int>(GetAudioFileType("/dir.mp3/file")), 255);
+    EXPECT_EQ(GetAudioFileType("/dir.wav/file.wma"), AudioFileType::Wma);
+}
+
+TEST(AudioFileTypeTest, SimilarExtensionsAreUnsupported) {
+    EXPECT_EQ(GetAudioFileType("a.mp"), AudioFileType::Unsupported);
+    EXPECT_EQ(GetAudioFileType("a.mp3 "), AudioFileType::Unsupported);
+    EXPECT_EQ(GetAudioFileType("a.wave"), AudioFileType::Unsupported);
+    EXPECT_EQ(GetAudioFileType("a.ogg"), AudioFileType::Unsupported);
+}
+
+}  // namespace
+}  // namespace chm

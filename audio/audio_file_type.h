@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+namespace chm {
+
+// The type of an audio file, chosen from its name alone; the content is never sniffed.
+enum class AudioFileType : uint8_t {
+    Mp3 = 0,
+    Wav = 1,  // ".wav" and ".pcm": both must be RIFF WAVE files
+    Wma = 2,
+    Unsupported = 255,
+};
+
+// The extension after the last "." of the file name (a dot in a folder name does not count),
+// compared without regard to ASCII case.
+AudioFileType GetAudioFileType(std::string_view name);
+
+}  // namespace chm
