@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/file_mapping.h"
 #include "platform/unique_fd.h"
@@ -13,7 +14,7 @@ class VeMappedFile {
 public:
     VeMappedFile() = default;
     ~VeMappedFile() { Close(); }
-    VeMappedFile(VeMappedFile&&) noexcept = default;
+    VeMappedFile(VeMappedFile&& other) noexcept { *this = std::move(other); }
     VeMappedFile& operator=(VeMappedFile&& other) noexcept;
     VeMappedFile(const VeMappedFile&) = delete;
     VeMappedFile& operator=(const VeMappedFile&) = delete;

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "audio/mapped_file.h"
 
@@ -16,7 +17,8 @@ public:
 
     VeSampleStore() = default;
     ~VeSampleStore() { Close(); }
-    VeSampleStore(VeSampleStore&&) noexcept = default;
+    VeSampleStore(VeSampleStore&& other) noexcept
+        : samples_per_page_(other.samples_per_page_), count_(std::exchange(other.count_, 0)), file_(std::move(other.file_)) {}
     VeSampleStore& operator=(VeSampleStore&& other) noexcept;
     VeSampleStore(const VeSampleStore&) = delete;
     VeSampleStore& operator=(const VeSampleStore&) = delete;

@@ -140,6 +140,7 @@ TEST_F(SampleStoreTest, MovedStoreKeepsItsFile) {
     store.MapPage(0)[3] = 0.5f;
     VeSampleStore moved = std::move(store);
     EXPECT_FALSE(store.IsOpen());  // NOLINT: the moved-from state is part of the contract
+    EXPECT_EQ(store.Count(), 0u);
     ASSERT_TRUE(moved.IsOpen());
     EXPECT_EQ(moved.MapPage(0)[3], 0.5f);
 }
