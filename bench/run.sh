@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Runs every benchmark of the project once and prints its figures.
+set -euo pipefail
+build=${1:-build}
+"$build/bench/fold_bench" --benchmark_counters_tabular=true
+"$build/bench/fold_memory"
