@@ -5,6 +5,13 @@
 
 namespace chm {
 
+void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder) {
+    std::lock_guard lock(lock_);
+    ClearItems();
+    for (FileListItem* item : items) AddItem(*item);
+    SetOutputFolder(std::move(output_folder));
+}
+
 std::string ConversionJob::MakeOutputPath(const std::string& input) const {
     // 1. The parts of the name. A name without extension gets no bare dot: on this platform
     //    "song (1)." would be a different name from "song (1)".

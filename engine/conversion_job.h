@@ -1,11 +1,28 @@
 #pragma once
+#include <mutex>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace chm {
 
-// One conversion run: where its outputs go and how each is named.
+class FileListItem;
+
+// One conversion run: the rows it converts, where their outputs go and how each is named.
+// The interface thread fills it before a start; the worker holds the lock for its whole loop.
 class ConversionJob {
 public:
+    std::mutex& Lock() { return lock_; }
+
+    // Takes the lock, replaces the items by `items` in the given order and sets the output
+    // folder. The items are referenced, not owned: they must outlive the run.
+    void Fill(std::span<FileListItem* const> items, std::string output_folder);
+
+    // The following are for the holder of the lock.
+    void ClearItems() { items_.clear(); }
+    void AddItem(FileListItem& item) { items_.push_back(&item); }
+    const std::vector<FileListItem*>& Items() const { return items_; }
+
     // Empty means each output goes beside its own input; otherwise an existing folder.
     void SetOutputFolder(std::string folder) { output_folder_ = std::move(folder); }
     const std::string& OutputFolder() const { return output_folder_; }
@@ -16,6 +33,8 @@ public:
     std::string MakeOutputPath(const std::string& input) const;
 
 private:
+    std::mutex lock_;
+    std::vector<FileListItem*> items_;
     std::string output_folder_;
 };
 

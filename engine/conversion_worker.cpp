@@ -1,0 +1,166 @@
+#include "engine/conversion_worker.h"
+
+#include <exception>
+
+#include "app/app_settings.h"
+#include "audio/audio_data.h"
+#include "audio/audio_file_type.h"
+#include "audio/wav_file.h"
+#include "engine/file_list_item.h"
+#include "engine/task_progress.h"
+#include "platform/file_system.h"
+
+namespace chm {
+namespace {
+
+// Budgets of the types whose pipelines come later; a failed file still shows a full bar.
+constexpr uint32_t kMp3Budget = 1000 + 100 + 5000;
+constexpr uint32_t kWmaBudget = 1000 + 100 + 3000;
+
+bool IsConverted(const TaskProgress& progress) {
+    return progress.Total() > 0 && progress.Done() == progress.Total() && !progress.IsCancelled() &&
+           !progress.IsFailed();
+}
+
+}  // namespace
+
+ConversionWorker::ConversionWorker(WindowHandle target_window) : target_window_(std::move(target_window)) {}
+
+ConversionWorker::~ConversionWorker() {
+    // Aborting through the current progress first ends a long file at its next check instead
+    // of letting it run to its end; the thread is gone before the job and the lock go.
+    StopAndWait();
+    StopBeforeDestruction();
+}
+
+void ConversionWorker::OnStart() { target_window_.Post(kTaskNotify, kTaskRunStarted, 0); }
+
+void ConversionWorker::OnEnd(bool result) {
+    target_window_.Post(kTaskNotify, result ? kTaskRunCompleted : kTaskRunEnded, 0);
+}
+
+void ConversionWorker::OnAfterAbort(bool result) {
+    if (!result || !IsRunFlagSet()) return;
+    std::lock_guard lock(state_lock_);
+    // A file that already reached its end is left converted.
+    if (current_progress_ && (current_progress_->Total() == 0 || current_progress_->Done() != current_progress_->Total()))
+        current_progress_->Cancel();
+}
+
+bool ConversionWorker::Run() {
+    // 1. Nothing to do, the output folder went away since the check, or nobody to tell.
+    {
+        std::lock_guard lock(job_.Lock());
+        if (job_.Items().empty()) return false;
+        if (!job_.OutputFolder().empty() && !IsDirectory(job_.OutputFolder())) return false;
+    }
+    if (!target_window_.IsAlive()) return false;
+    // 2. Threads here need no set-up of their own. An exception would otherwise end the
+    //    process; it ends the run instead, which the end hook still reports.
+    try {
+        return RunLoop();
+    } catch (const std::exception&) {
+        SetCurrentProgress(nullptr);
+        return false;
+    }
+}
+
+bool ConversionWorker::RunLoop() {
+    std::lock_guard lock(job_.Lock());
+    for (FileListItem* item : job_.Items()) {
+        // 1.
+        if (IsAbortRequested()) return false;
+        // 2.
+        WaitWhilePaused();
+        // 3. The outcome is in the item's progress.
+        ProcessItem(*item);
+        // 4.
+        if (IsAbortRequested()) return false;
+        // 5.
+        target_window_.Post(kTaskNotify, kTaskFileFinished, 0);
+    }
+    return true;
+}
+
+bool ConversionWorker::ProcessItem(FileListItem& item) {
+    RowProgress& progress = item.Progress();
+    // 1. Converted before and the output is still there: nothing to do.
+    if (IsConverted(progress)) {
+        const std::string previous = item.OutputPath();
+        if (!previous.empty() && PathExists(previous)) return true;
+    }
+    // 2.
+    SetCurrentProgress(&progress);
+    bool result = false;
+    std::string output_path;
+    try {
+        // 3.
+        output_path = job_.MakeOutputPath(item.Path());
+        item.SetOutputPath(output_path);
+        // 4.
+        switch (GetAudioFileType(item.Path())) {
+            case AudioFileType::Wav:
+                result = ConvertWavFile(item.Path(), output_path, progress);
+                break;
+            case AudioFileType::Mp3:
+                result = FailWithoutPipeline(progress, kMp3Budget);
+                break;
+            case AudioFileType::Wma:
+                result = FailWithoutPipeline(progress, kWmaBudget);
+                break;
+            default:
+                result = false;  // cannot normally reach the list; the row stays as it was
+                break;
+        }
+    } catch (const std::exception&) {
+        // The pipelines report their own failures; this is the system refusing memory.
+        progress.Fail();
+        result = false;
+    }
+    // 5. No partial output survives a failed or cancelled file.
+    if ((progress.IsCancelled() || progress.IsFailed()) && !output_path.empty() && PathExists(output_path))
+        RemoveFile(output_path);
+    // 6.
+    SetCurrentProgress(nullptr);
+    return result;
+}
+
+bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::string& output_path,
+                                      TaskProgress& progress) {
+    // 1.
+    progress.Reset(kWavBudget);
+    // 2.
+    VeAudioData data;
+    // 3. Reader step.
+    bool result;
+    {
+        auto child = progress.MakeChild(kWavReaderBudget);
+        result = LoadWav(data, input_path, child.get());
+    }
+    // 4. Fold step, with the method chosen at this moment.
+    if (result) {
+        auto child = progress.MakeChild(kWavFoldBudget);
+        result = data.FoldToMono(AppSettings::Instance().conversion_method, child.get());
+    }
+    // 5. Writer step.
+    if (result) {
+        auto child = progress.MakeChild(kWavWriterBudget);
+        result = SaveWav(data, output_path, child.get());
+    }
+    // 6. The temporary sample files go with the audio.
+    data.Reset();
+    return result;
+}
+
+bool ConversionWorker::FailWithoutPipeline(TaskProgress& progress, uint32_t budget) {
+    progress.Reset(budget);
+    progress.Fail();
+    return false;
+}
+
+void ConversionWorker::SetCurrentProgress(TaskProgress* progress) {
+    std::lock_guard lock(state_lock_);
+    current_progress_ = progress;
+}
+
+}  // namespace chm
