@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+#include "cli/convert_options.h"
+
+namespace chm {
+
+// Exit codes of `tavorin-chm convert`.
+constexpr int kExitAllConverted = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 130;  // the shell's code for an interrupted command
+
+// The report's sentence for a completed run of `total` files of which `converted` converted.
+std::string ReportSentence(int total, int converted);
+
+// Converts the files as the program's convert button does: one line per file on standard
+// output, the report's sentence at the end, a live progress line when standard error is a
+// terminal. SIGINT and SIGTERM press the stop button. Returns the exit code.
+int RunConvert(const ConvertOptions& options);
+
+}  // namespace chm

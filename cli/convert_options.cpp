@@ -1,0 +1,119 @@
+#include "cli/convert_options.h"
+
+#include <fstream>
+#include <iostream>
+#include <istream>
+#include <optional>
+
+#include "platform/file_system.h"
+
+namespace chm {
+
+const char* const kConvertUsage =
+    "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|-] FILE...";
+
+namespace {
+
+// A file named on the command line, or a list of them to be read.
+struct Source {
+    bool is_list;
+    std::string value;
+};
+
+std::optional<int> MethodFromName(const std::string& name) {
+    if (name == "mix") return 0;
+    if (name == "left") return 1;
+    if (name == "right") return 2;
+    return std::nullopt;
+}
+
+// One path per line, taken as it stands; only the line break ends it. Empty lines are skipped.
+bool ReadList(std::istream& in, std::vector<std::string>& files) {
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty()) files.push_back(line);
+    return in.eof();
+}
+
+bool ReadListFrom(const std::string& name, std::vector<std::string>& files) {
+    if (name == "-") return ReadList(std::cin, files);
+    if (!IsRegularFile(name)) return false;
+    std::ifstream in(name, std::ios::binary);
+    return in && ReadList(in, files);
+}
+
+}  // namespace
+
+bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOptions& options, std::string& error) {
+    std::vector<Source> sources;
+    bool options_ended = false;
+    bool stdin_taken = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (options_ended || argument.size() < 2 || argument[0] != '-') {
+            sources.push_back({false, argument});
+            continue;
+        }
+        if (argument == "--") {
+            options_ended = true;
+            continue;
+        }
+        // "--name value" or "--name=value".
+        std::string name = argument;
+        std::optional<std::string> value;
+        if (const size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+        }
+        if (name != "--method" && name != "--output-folder" && name != "--files-from") {
+            error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (!value) {
+            if (i + 1 == arguments.size()) {
+                error = "option '" + name + "' needs a value";
+                return false;
+            }
+            value = arguments[++i];
+        }
+        if (name == "--method") {
+            const auto method = MethodFromName(*value);
+            if (!method) {
+                error = "unknown method '" + *value + "' (mix, left or right)";
+                return false;
+            }
+            options.method = *method;
+        } else if (name == "--output-folder") {
+            options.output_folder = *value;
+        } else {
+            if (*value == "-") {
+                if (stdin_taken) {
+                    error = "standard input can be read only once";
+                    return false;
+                }
+                stdin_taken = true;
+            }
+            sources.push_back({true, *value});
+        }
+    }
+    // The program refuses to start with an output folder that is not there; so does this.
+    if (!options.output_folder.empty() && !IsDirectory(options.output_folder)) {
+        error = "output folder is not an existing folder: " + options.output_folder;
+        return false;
+    }
+    for (const Source& source : sources) {
+        if (!source.is_list) {
+            options.files.push_back(source.value);
+        } else if (!ReadListFrom(source.value, options.files)) {
+            error = "cannot read the file list " + (source.value == "-" ? std::string("from standard input") : source.value);
+            return false;
+        }
+    }
+    if (options.files.empty()) {
+        error = "no input files";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace chm

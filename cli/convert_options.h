@@ -1,0 +1,23 @@
+#pragma once
+#include <span>
+#include <string>
+#include <vector>
+
+namespace chm {
+
+// The one line that every usage error ends with.
+extern const char* const kConvertUsage;
+
+// What `tavorin-chm convert` was asked to do.
+struct ConvertOptions {
+    int method = 0;              // a ConversionMethod value: 0 mix, 1 keep left, 2 keep right
+    std::string output_folder;   // empty: each output beside its input
+    std::vector<std::string> files;  // in the order given
+};
+
+// Reads the arguments after "convert". Lists named by --files-from are read only once every
+// argument is known to be good, each in the place where it was named. On a usage error
+// returns false with a one-line description of the problem.
+bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOptions& options, std::string& error);
+
+}  // namespace chm

@@ -1,0 +1,66 @@
+#include "cli/stop_signals.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+#include <utility>
+
+namespace chm {
+namespace {
+
+sigset_t StopSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+}  // namespace
+
+StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_stop)) {
+    const sigset_t set = StopSet();
+    sigset_t previous;
+    if (::pthread_sigmask(SIG_BLOCK, &set, &previous) != 0) return;
+    signal_fd_.Reset(::signalfd(-1, &set, SFD_CLOEXEC));
+    quit_fd_.Reset(::eventfd(0, EFD_CLOEXEC));
+    if (signal_fd_.IsValid() && quit_fd_.IsValid()) {
+        try {
+            thread_ = std::thread([this] { Watch(); });
+            return;
+        } catch (const std::system_error&) {
+        }
+    }
+    // Without the watch a blocked signal would be lost: give the signals back their default.
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+StopSignals::~StopSignals() {
+    if (!thread_.joinable()) return;
+    const uint64_t one = 1;
+    while (::write(quit_fd_.Get(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    thread_.join();
+}
+
+void StopSignals::Watch() {
+    pollfd fds[2] = {{signal_fd_.Get(), POLLIN, 0}, {quit_fd_.Get(), POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents) return;
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            if (::read(signal_fd_.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) on_stop_();
+        }
+    }
+}
+
+}  // namespace chm

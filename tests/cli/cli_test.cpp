@@ -1,0 +1,448 @@
+// Drives the built tavorin-chm program as a user would, with media made by sox and checked
+// by ffprobe and sox as outside references.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "platform/tick.h"
+#include "tests/support/test_files.h"
+
+extern char** environ;
+
+namespace chm {
+namespace {
+
+constexpr const char* kUsageLine =
+    "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|-] FILE...";
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs a shell command for the outside tools; its standard output.
+std::string Shell(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return output;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    const int result = ::pclose(pipe);
+    if (status) *status = result;
+    return output;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// ffprobe's view of the first audio stream: channels, sample_rate, duration_ts.
+std::map<std::string, std::string> Probe(const std::string& path) {
+    std::map<std::string, std::string> facts;
+    const std::string out = Shell("ffprobe -v error -select_streams a:0 -show_entries stream=channels,sample_rate,duration_ts "
+                                  "-of default=noprint_wrappers=1 " + Quote(path));
+    for (const std::string& line : Lines(out)) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos) facts[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return facts;
+}
+
+struct CliResult {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::filesystem::create_directory(tmp_));
+        ASSERT_TRUE(std::filesystem::create_directory(config_));
+    }
+    void TearDown() override {
+        // The program must leave nothing in its temporary folder, whatever the test did.
+        EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "temporary files left by tavorin-chm";
+    }
+
+    // A stereo 16-bit WAV whose two channels differ: a 440 Hz and a 660 Hz sine.
+    std::string MakeStereoWav(const std::string& name, double seconds = 1.0, int rate = 44100) {
+        const std::string path = scratch_.File(name);
+        int status = -1;
+        Shell("sox -n -r " + std::to_string(rate) + " -c 2 -b 16 " + Quote(path) + " synth " + std::to_string(seconds) +
+                  " sine 440 sine 660 gain -3",
+              &status);
+        EXPECT_EQ(status, 0) << "sox could not make " << path;
+        return path;
+    }
+
+    // A silent stereo WAV of any length made at once: a header and a hole that reads as zeros.
+    std::string MakeLongSilentWav(const std::string& name, uint32_t seconds) {
+        const std::string path = scratch_.File(name);
+        const uint32_t rate = 44100, data = rate * 4 * seconds;
+        std::vector<uint8_t> h(44);
+        auto put = [&](size_t at, uint32_t v, int n) {
+            for (int i = 0; i < n; ++i) h[at + i] = (v >> (8 * i)) & 0xFF;
+        };
+        std::memcpy(&h[0], "RIFF", 4);
+        put(4, 36 + data, 4);
+        std::memcpy(&h[8], "WAVEfmt ", 8);
+        put(16, 16, 4);
+        put(20, 1, 2);
+        put(22, 2, 2);
+        put(24, rate, 4);
+        put(28, rate * 4, 4);
+        put(32, 4, 2);
+        put(34, 16, 2);
+        std::memcpy(&h[36], "data", 4);
+        put(40, data, 4);
+        test::WriteFileBytes(path, h);
+        EXPECT_EQ(::truncate(path.c_str(), 44 + static_cast<off_t>(data)), 0);
+        return path;
+    }
+
+    // The child's environment: ours, with a private temporary and configuration folder. In a
+    // sanitizer build the program reports at exit what GLib's library constructor allocates
+    // and never frees; only that start-up allocation is excused (GLib has no frame pointers,
+    // so the slow unwinder is needed for the stack to reach the constructor).
+    std::vector<std::string> ChildEnvironment() const {
+        std::vector<std::string> env;
+        std::string asan_options = "fast_unwind_on_malloc=0";
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.starts_with("ASAN_OPTIONS=") && entry.size() > 13)
+                asan_options = entry.substr(13) + ":" + asan_options;
+            else if (!entry.starts_with("TMPDIR=") && !entry.starts_with("XDG_CONFIG_HOME=") &&
+                     !entry.starts_with("LSAN_OPTIONS=") && !entry.starts_with("ASAN_OPTIONS="))
+                env.push_back(entry);
+        }
+        test::WriteTextFile(suppressions_, "leak:_dl_init\n");
+        env.push_back("TMPDIR=" + tmp_);
+        env.push_back("XDG_CONFIG_HOME=" + config_);
+        env.push_back("ASAN_OPTIONS=" + asan_options);
+        env.push_back("LSAN_OPTIONS=suppressions=" + suppressions_);
+        return env;
+    }
+
+    // Starts the program with its standard streams on files (stderr on `stderr_fd` if given).
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& input, int stderr_fd = -1) {
+        test::WriteFileBytes(in_file_, std::vector<uint8_t>(input.begin(), input.end()));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in_file_.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (stderr_fd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::vector<std::string> argv_text{CHM_CLI_PATH};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argv_text) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env_text = ChildEnvironment();
+        std::vector<char*> envp;
+        for (auto& e : env_text) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        pid_t pid = -1;
+        const int rc = ::posix_spawn(&pid, CHM_CLI_PATH, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0) << std::strerror(rc);
+        return rc == 0 ? pid : -1;
+    }
+
+    // Waits up to two minutes; kills a program that hangs.
+    CliResult Finish(pid_t pid) {
+        CliResult result;
+        int status = 0;
+        for (int i = 0; i < 120000; ++i) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                result.out = test::ReadTextFile(out_file_);
+                result.err = test::ReadTextFile(err_file_);
+                return result;
+            }
+            SleepMs(1);
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "tavorin-chm did not end";
+        return result;
+    }
+
+    CliResult Run(const std::vector<std::string>& args, const std::string& input = "") {
+        return Finish(Spawn(args, input));
+    }
+
+    // Sends `signal` once the program has begun reading (its sample files appear), then waits.
+    CliResult RunAndSignal(const std::vector<std::string>& args, int signal) {
+        const pid_t pid = Spawn(args, "");
+        bool started = false;
+        for (int i = 0; i < 60000 && !started; ++i) {
+            started = !std::filesystem::is_empty(tmp_);
+            if (!started) SleepMs(1);
+        }
+        EXPECT_TRUE(started) << "the conversion never began";
+        ::kill(pid, signal);
+        return Finish(pid);
+    }
+
+    test::ScratchDir scratch_;
+    const std::string tmp_ = scratch_.File("tmp");
+    const std::string config_ = scratch_.File("config");
+    const std::string in_file_ = scratch_.File("stdin.txt");
+    const std::string out_file_ = scratch_.File("stdout.txt");
+    const std::string err_file_ = scratch_.File("stderr.txt");
+    const std::string suppressions_ = scratch_.File("lsan.supp");
+};
+
+TEST_F(CliTest, UsageErrorsExitWithTwoNamingTheProblemAndTheUsage) {
+    const std::string song = MakeStereoWav("song.wav");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "no command given"},
+        {{"merge", song}, "unknown command 'merge'"},
+        {{"convert"}, "no input files"},
+        {{"convert", "--speed", "2", song}, "unknown option '--speed'"},
+        {{"convert", "--method", "both", song}, "unknown method 'both'"},
+        {{"convert", song, "--method"}, "option '--method' needs a value"},
+        {{"convert", "--output-folder", scratch_.File("nowhere"), song}, "output folder is not an existing folder"},
+        {{"convert", "--files-from", scratch_.File("no-list.txt")}, "cannot read the file list"},
+    };
+    for (const auto& [args, problem] : cases) {
+        SCOPED_TRACE(problem);
+        const CliResult result = Run(args);
+        EXPECT_EQ(result.exit_code, 2);
+        const auto lines = Lines(result.err);
+        ASSERT_EQ(lines.size(), 2u) << result.err;
+        EXPECT_NE(lines[0].find(problem), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[1], kUsageLine);
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("song (1).wav")));
+}
+
+TEST_F(CliTest, StereoWavBecomesMonoWavWithTheSameRateAndLength) {
+    const std::string song = MakeStereoWav("song.wav", 1.5, 22050);
+    const CliResult result = Run({"convert", song});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const std::string output = scratch_.File("song (1).wav");
+    EXPECT_EQ(Lines(result.out),
+              (std::vector<std::string>{"converted: " + song + " -> " + output, "File converted successfully."}));
+    EXPECT_EQ(result.err, "");  // no terminal, no progress line
+    auto in = Probe(song), out = Probe(output);
+    EXPECT_EQ(out["channels"], "1");
+    EXPECT_EQ(out["sample_rate"], "22050");
+    EXPECT_EQ(out["duration_ts"], in["duration_ts"]);
+    EXPECT_EQ(in["duration_ts"], "33075");
+}
+
+TEST_F(CliTest, FloatWavIsDecodedAndWrittenAsMonoPcm) {
+    const std::string song = scratch_.File("float.wav");
+    int status = -1;
+    Shell("sox -n -r 48000 -e floating-point -b 32 -c 2 " + Quote(song) + " synth 0.5 sine 440 sine 660 gain -3", &status);
+    ASSERT_EQ(status, 0);
+    const CliResult result = Run({"convert", song});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    auto out = Probe(scratch_.File("float (1).wav"));
+    EXPECT_EQ(out["channels"], "1");
+    EXPECT_EQ(out["sample_rate"], "48000");
+    EXPECT_EQ(out["duration_ts"], "24000");
+}
+
+TEST_F(CliTest, KeepLeftGivesTheLeftChannelBitExact) {
+    const std::string song = MakeStereoWav("song.wav");
+    const CliResult result = Run({"convert", "--method", "left", song});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::string expected = Shell("sox -D " + Quote(song) + " -t raw -e signed -b 16 - remix 1");
+    const std::string actual = Shell("sox -D " + Quote(scratch_.File("song (1).wav")) + " -t raw -e signed -b 16 -");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(expected == actual) << "the output differs from the left channel";
+}
+
+TEST_F(CliTest, KeepRightGivesTheRightChannelBitExact) {
+    const std::string song = MakeStereoWav("song.wav");
+    const CliResult result = Run({"convert", "--method=right", song});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::string expected = Shell("sox -D " + Quote(song) + " -t raw -e signed -b 16 - remix 2");
+    const std::string actual = Shell("sox -D " + Quote(scratch_.File("song (1).wav")) + " -t raw -e signed -b 16 -");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(expected == actual) << "the output differs from the right channel";
+}
+
+TEST_F(CliTest, OutputFolderHoldsTheOutputUnderTheInputsName) {
+    const std::string song = MakeStereoWav("song.wav");
+    const std::string folder = scratch_.File("out");
+    std::filesystem::create_directory(folder);
+    const CliResult result = Run({"convert", "--output-folder", folder, song});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(Lines(result.out)[0], "converted: " + song + " -> " + folder + "/song.wav");
+    EXPECT_EQ(Probe(folder + "/song.wav")["channels"], "1");
+}
+
+TEST_F(CliTest, OutputNeverOverwritesAndTakesTheFirstFreeName) {
+    const std::string song = MakeStereoWav("x.wav");
+    ASSERT_EQ(Run({"convert", song}).exit_code, 0);
+    const auto first = test::ReadFileBytes(scratch_.File("x (1).wav"));
+    const CliResult second = Run({"convert", song});
+    EXPECT_EQ(Lines(second.out)[0], "converted: " + song + " -> " + scratch_.File("x (2).wav"));
+    EXPECT_EQ(test::ReadFileBytes(scratch_.File("x (1).wav")), first);
+    // The first output deleted: its name is free again and taken again.
+    std::filesystem::remove(scratch_.File("x (1).wav"));
+    const CliResult third = Run({"convert", song});
+    EXPECT_EQ(Lines(third.out)[0], "converted: " + song + " -> " + scratch_.File("x (1).wav"));
+    EXPECT_TRUE(std::filesystem::exists(scratch_.File("x (2).wav")));
+}
+
+TEST_F(CliTest, MissingFileFailsAndWritesNothing) {
+    const std::string missing = scratch_.File("missing.wav");
+    const CliResult result = Run({"convert", missing});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + missing, "Error converting specified file."}));
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("missing (1).wav")));
+}
+
+TEST_F(CliTest, UnsupportedAndBrokenFilesFailAndTheOthersConvert) {
+    const std::string text = scratch_.File("notes.txt");
+    const std::string broken = scratch_.File("broken.wav");
+    test::WriteTextFile(text, "notes");
+    test::WriteTextFile(broken, "RIFF but nothing more");
+    const std::string good = MakeStereoWav("good.wav");
+    const CliResult result = Run({"convert", text, broken, good});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + text, "failed: " + broken,
+                                                           "converted: " + good + " -> " + scratch_.File("good (1).wav"),
+                                                           "1 of 3 files is converted successfully."}));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("notes (1).txt")));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("broken (1).wav")));
+}
+
+TEST_F(CliTest, CountSentenceSaysAreForMoreThanOneConvertedFile) {
+    const std::string a = MakeStereoWav("a.wav");
+    const std::string b = MakeStereoWav("b.wav");
+    const CliResult result = Run({"convert", a, b, scratch_.File("gone.wav")});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(Lines(result.out).back(), "2 of 3 files are converted successfully.");
+    const CliResult all = Run({"convert", a, b});
+    EXPECT_EQ(all.exit_code, 0);
+    EXPECT_EQ(Lines(all.out).back(), "2 of 2 files are converted successfully.");
+}
+
+TEST_F(CliTest, InterruptCancelsTheCurrentFileAndRemovesItsOutput) {
+    const std::string long_file = MakeLongSilentWav("long.wav", 600);
+    const std::string later = MakeStereoWav("later.wav");
+    const CliResult result = RunAndSignal({"convert", long_file, later}, SIGINT);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("later (1).wav")));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+}
+
+TEST_F(CliTest, TerminateActsAsTheStopButtonToo) {
+    const std::string long_file = MakeLongSilentWav("long.wav", 600);
+    const CliResult result = RunAndSignal({"convert", long_file}, SIGTERM);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
+}
+
+TEST_F(CliTest, FilesFromStandardInputKeepOddNamesIntact) {
+    const std::vector<std::string> names = {"with blanks  .wav", "it's \"quoted\".wav", "#hash?and&amp.wav",
+                                            "ünïcødé ♪.wav", " leading blank.wav"};
+    std::string list;
+    for (const std::string& name : names) list += MakeStereoWav(name, 0.2) + "\n\n";
+    const CliResult result = Run({"convert", "--files-from", "-"}, list);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const auto lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), names.size() + 1);
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string input = scratch_.File(names[i]);
+        const std::string base = names[i].substr(0, names[i].size() - 4);
+        const std::string output = scratch_.File(base + " (1).wav");
+        EXPECT_EQ(lines[i], "converted: " + input + " -> " + output);
+        EXPECT_EQ(Probe(output)["channels"], "1") << output;
+    }
+    EXPECT_EQ(lines.back(), "5 of 5 files are converted successfully.");
+}
+
+TEST_F(CliTest, FilesFromAFileTakeTheirPlaceAmongTheArguments) {
+    const std::string a = MakeStereoWav("a.wav", 0.2);
+    const std::string b = MakeStereoWav("b.wav", 0.2);
+    const std::string c = MakeStereoWav("c.wav", 0.2);
+    const std::string list = scratch_.File("list.txt");
+    test::WriteTextFile(list, b + "\n" + c);  // no line break after the last path
+    const CliResult result = Run({"convert", c, "--files-from", list, a});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(Lines(result.out),
+              (std::vector<std::string>{"converted: " + c + " -> " + scratch_.File("c (1).wav"),
+                                        "converted: " + b + " -> " + scratch_.File("b (1).wav"),
+                                        "converted: " + c + " -> " + scratch_.File("c (2).wav"),
+                                        "converted: " + a + " -> " + scratch_.File("a (1).wav"),
+                                        "4 of 4 files are converted successfully."}));
+}
+
+TEST_F(CliTest, SettingsFileIsNeitherReadNorWritten) {
+    const std::string folder = config_ + "/Tavorin/Channel Merger";
+    std::filesystem::create_directories(folder);
+    const std::string settings = folder + "/Settings.xml";
+    // A real settings file that asks for the right channel; the command line's own choice
+    // (mix by default) must count instead.
+    AppSettings& app = AppSettings::Instance();
+    app.conversion_method = 2;
+    ASSERT_TRUE(app.Save(settings));
+    app.ResetToDefaults();
+    ASSERT_TRUE(app.Load(settings));
+    ASSERT_EQ(app.conversion_method, 2);
+    app.ResetToDefaults();
+    const std::string text = test::ReadTextFile(settings);
+    const std::string song = MakeStereoWav("song.wav");
+    ASSERT_EQ(Run({"convert", song}).exit_code, 0);
+    EXPECT_EQ(test::ReadTextFile(settings), text);
+    const std::string right = Shell("sox -D " + Quote(song) + " -t raw -e signed -b 16 - remix 2");
+    const std::string actual = Shell("sox -D " + Quote(scratch_.File("song (1).wav")) + " -t raw -e signed -b 16 -");
+    EXPECT_FALSE(right == actual);
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) entries += entry.exists() ? 1 : 0;
+    EXPECT_EQ(entries, 1u);  // nothing written beside it either
+}
+
+TEST_F(CliTest, TerminalShowsALiveProgressLine) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string song = MakeStereoWav("song.wav");
+    const pid_t pid = Spawn({"convert", song}, "", slave);
+    ::close(slave);
+    std::string seen;
+    char buffer[1024];
+    ssize_t n;
+    // The reader ends with EIO once the program has closed its side.
+    while ((n = ::read(master, buffer, sizeof buffer)) > 0) seen.append(buffer, static_cast<size_t>(n));
+    ::close(master);
+    const CliResult result = Finish(pid);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(seen.find("[1/1] song.wav"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
+    EXPECT_EQ(Lines(result.out).back(), "File converted successfully.");
+}
+
+}  // namespace
+}  // namespace chm
