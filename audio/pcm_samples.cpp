@@ -1,1 +1,231 @@
-// filled in by its own change
+#include "audio/pcm_samples.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "audio/audio_format.h"
+#include "audio/byte_stream.h"
+#include "audio/channel.h"
+#include "audio/channel_set.h"
+#include "audio/work_pacer.h"
+#include "engine/task_progress.h"
+
+namespace chm {
+namespace {
+
+// The first failed check of a sample loop; caught at the loop's own boundary.
+struct PcmFailure {};
+
+void Require(bool condition) {
+    if (!condition) throw PcmFailure{};
+}
+
+bool Cancelled(const TaskProgress* progress) { return progress && progress->IsCancelled(); }
+
+// Bytes per sample of a frame layout: 1 or 2, or 0 for a layout the loops cannot handle. A
+// width that does not divide the frame evenly would put slots outside the frames.
+int SampleWidth(uint16_t block_align, uint16_t channels) {
+    if (block_align != 1 && block_align != 2 && block_align != 4) return 0;
+    if (channels != 1 && channels != 2) return 0;
+    if (block_align % channels != 0) return 0;
+    const int width = block_align / channels;
+    return width == 1 || width == 2 ? width : 0;
+}
+
+bool IsUsablePage(const VeChannel& channel, int64_t page) {
+    return channel.IsValid() && channel.IsPlain() && page >= 0 && page < channel.store->PageCount();
+}
+
+int16_t LoadInt16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
+
+void StoreInt16(uint8_t* p, int16_t value) {
+    const auto bits = static_cast<uint16_t>(value);
+    p[0] = static_cast<uint8_t>(bits & 0xFF);
+    p[1] = static_cast<uint8_t>(bits >> 8);
+}
+
+bool IsReadableHeader(const VeAudioFormat& header) {
+    return header.IsComplete() && header.format_tag == VeAudioFormat::kPcmTag &&
+           (header.channels == 1 || header.channels == 2) &&
+           (header.bits_per_sample == 8 || header.bits_per_sample == 16);
+}
+
+// The channel in use must span exactly the set's frames for page i of one to be page i of the other.
+bool SpansFrames(const VeChannel& channel, uint32_t frames) {
+    return channel.IsValid() && channel.IsPlain() && channel.store->Count() == frames;
+}
+
+float Percent(uint64_t done_blocks, uint64_t blocks) {
+    return static_cast<float>(static_cast<double>(done_blocks) * 100.0 / static_cast<double>(blocks));
+}
+
+// Steps 2-5 of the read loop, on a set that the caller has checked to be empty.
+void ReadBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header, TaskProgress* progress) {
+    // 2.
+    Require(set.Allocate(header.channels, header.frames, header.sample_rate));
+    // 3.
+    const uint32_t per_block = set.left.store->SamplesPerPage();
+    std::vector<uint8_t> buffer(size_t{per_block} * header.block_align);
+    const uint32_t frames = header.frames;
+    const uint32_t blocks = static_cast<uint32_t>((uint64_t{frames} + per_block - 1) / per_block);
+    // 4.
+    VeWorkPacer pacer(110, 20);
+    // 5.
+    for (uint32_t i = 0; i < blocks; ++i) {
+        const uint32_t wanted = std::min(per_block, frames - i * per_block);
+        const uint32_t got = stream.Read(buffer.data(), header.block_align, wanted);
+        // The source ends early: the rest of the set stays silent.
+        if (got == 0) break;
+        Require(ImportPcm(set.left, i, buffer, header.block_align, got, header.channels, 0) == got);
+        if (header.channels == 2)
+            Require(ImportPcm(set.right, i, buffer, header.block_align, got, header.channels, 1) == got);
+        Require(!Cancelled(progress));
+        if (progress) progress->SetPercent(Percent(i + 1, blocks));
+        pacer.Tick();
+    }
+}
+
+void WriteBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header, TaskProgress* progress) {
+    // 1. The header says how many channels are written; each of them must be in the set.
+    Require(!Cancelled(progress));
+    Require(set.IsValid() && set.IsPlain());
+    Require(stream.IsOpen());
+    Require(IsReadableHeader(header));
+    Require(SpansFrames(set.left, set.frames));
+    if (header.channels == 2) Require(SpansFrames(set.right, set.frames));
+    // 2.
+    const uint32_t per_block = set.left.store->SamplesPerPage();
+    std::vector<uint8_t> buffer(size_t{per_block} * header.block_align);
+    const uint32_t blocks = static_cast<uint32_t>((uint64_t{set.frames} + per_block - 1) / per_block);
+    VeWorkPacer pacer(110, 20);
+    // 3. and 4.
+    for (uint32_t i = 0; i < blocks; ++i) {
+        const uint32_t n = ExportPcm(set.left, i, buffer, header.block_align, per_block, header.channels, 0);
+        Require(n != 0);
+        Require(!Cancelled(progress));
+        if (header.channels == 2) {
+            Require(ExportPcm(set.right, i, buffer, header.block_align, per_block, header.channels, 1) == n);
+            Require(!Cancelled(progress));
+        }
+        Require(stream.Write(buffer.data(), header.block_align, n) == n);
+        Require(!Cancelled(progress));
+        if (progress) progress->SetPercent(Percent(i + 1, blocks));
+        pacer.Tick();
+    }
+}
+
+}  // namespace
+
+float Int16ToFloat(int16_t s) { return static_cast<float>(s) * (1.0f / 32768.0f); }
+
+float Uint8ToFloat(uint8_t b) { return static_cast<float>(int{b} - 128) * (1.0f / 128.0f); }
+
+int16_t FloatToInt16(float x) {
+    // NaN carries no level at all; it becomes silence rather than an undefined conversion.
+    if (std::isnan(x)) return 0;
+    const double v = std::floor(static_cast<double>(x) * 32768.0 + 0.5);
+    return static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
+}
+
+uint8_t FloatToUint8(float x) {
+    if (std::isnan(x)) return 128;
+    const double v = std::trunc((static_cast<double>(x) + 1.0) * 128.0 + 0.5);
+    return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+}
+
+bool ReadPcmSamples(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header, TaskProgress* progress) {
+    // 1. A set that is already in use is the caller's and stays as it is.
+    if (Cancelled(progress) || !set.IsEmpty() || !stream.IsOpen() || !IsReadableHeader(header)) {
+        if (progress) progress->Fail();
+        return false;
+    }
+    try {
+        ReadBlocks(set, stream, header, progress);
+        if (progress) progress->Complete();
+        return true;
+    } catch (const PcmFailure&) {
+    } catch (const std::bad_alloc&) {
+    }
+    // 6.
+    set.Clear();
+    if (progress) progress->Fail();
+    return false;
+}
+
+bool WritePcmSamples(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header, TaskProgress* progress) {
+    try {
+        WriteBlocks(set, stream, header, progress);
+        if (progress) progress->Complete();
+        return true;
+    } catch (const PcmFailure&) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (progress) progress->Fail();
+    return false;
+}
+
+uint32_t ImportPcm(VeChannel& channel, int64_t page, std::span<const uint8_t> bytes, uint16_t block_align,
+                   uint32_t frames, uint16_t channels, uint16_t channel_index) {
+    const int width = SampleWidth(block_align, channels);
+    if (!IsUsablePage(channel, page) || !bytes.data() || width == 0 || frames == 0 || channel_index >= channels)
+        return 0;
+    // At most a page, and at most what this page holds: the last page of a store is shorter.
+    if (frames > channel.store->SamplesPerPage() || frames > channel.store->PageLength(page)) return 0;
+    if (bytes.size() < size_t{frames} * block_align) return 0;
+    float* samples = channel.store->MapPage(page, size_t{frames} * sizeof(float));
+    if (!samples) return 0;
+    const uint8_t* source = bytes.data();
+    if (width == 1) {
+        for (uint32_t k = 0; k < frames; ++k) samples[k] = Uint8ToFloat(source[size_t{k} * channels + channel_index]);
+    } else {
+        for (uint32_t k = 0; k < frames; ++k)
+            samples[k] = Int16ToFloat(LoadInt16(source + (size_t{k} * channels + channel_index) * 2));
+    }
+    return frames;
+}
+
+uint32_t ExportPcm(VeChannel& channel, int64_t page, std::span<uint8_t> buffer, uint16_t block_align,
+                   uint32_t capacity_frames, uint16_t channels, uint16_t channel_index) {
+    const int width = SampleWidth(block_align, channels);
+    if (!IsUsablePage(channel, page) || !buffer.data() || width == 0 || channel_index >= channels) return 0;
+    const uint32_t n = channel.store->PageLength(page);
+    if (capacity_frames < n || buffer.size() < size_t{capacity_frames} * block_align) return 0;
+    const float* samples = channel.store->MapPage(page);
+    if (!samples) return 0;
+    uint8_t* target = buffer.data();
+    if (width == 1) {
+        for (uint32_t k = 0; k < n; ++k) target[size_t{k} * channels + channel_index] = FloatToUint8(samples[k]);
+    } else {
+        for (uint32_t k = 0; k < n; ++k)
+            StoreInt16(target + (size_t{k} * channels + channel_index) * 2, FloatToInt16(samples[k]));
+    }
+    return n;
+}
+
+uint32_t ExportInt16(VeChannel& channel, std::span<int16_t> buffer, uint16_t channels, uint16_t channel_index,
+                     uint32_t first_frame) {
+    if (!channel.IsValid() || !channel.IsPlain() || channels == 0 || channel_index >= channels || !buffer.data())
+        return 0;
+    VeSampleStore& store = *channel.store;
+    if (buffer.size() % channels != 0 || first_frame >= store.Count()) return 0;
+    const uint32_t frames =
+        static_cast<uint32_t>(std::min<uint64_t>(buffer.size() / channels, store.Count() - first_frame));
+    const uint32_t per_page = store.SamplesPerPage();
+    uint32_t done = 0;
+    while (done < frames) {
+        const uint32_t index = first_frame + done;
+        const uint32_t page = index / per_page;
+        const uint32_t offset = index % per_page;
+        const uint32_t chunk = std::min(frames - done, store.PageLength(page) - offset);
+        const float* samples = store.MapPage(page);
+        if (!samples) return 0;
+        for (uint32_t k = 0; k < chunk; ++k)
+            buffer[size_t{done + k} * channels + channel_index] = FloatToInt16(samples[offset + k]);
+        done += chunk;
+    }
+    return frames;
+}
+
+}  // namespace chm

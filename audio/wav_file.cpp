@@ -1,1 +1,405 @@
-// filled in by its own change
+#include "audio/wav_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <system_error>
+
+#include "audio/audio_data.h"
+#include "audio/audio_format.h"
+#include "audio/byte_stream.h"
+#include "audio/file_stream.h"
+#include "audio/mapped_file_stream.h"
+#include "audio/pcm_samples.h"
+#include "audio/temp_file.h"
+#include "engine/task_progress.h"
+#include "platform/file_system.h"
+#include "wm/decoding_graph.h"
+
+namespace chm {
+namespace {
+
+// The first failed check of the reader; caught by ProbeWav, ReadWavChunks and LoadWav.
+struct WavReadFailure {};
+// The first failed check of the writer; caught by WriteWav and SaveWav.
+struct WavWriteFailure {};
+
+void RequireRead(bool condition) {
+    if (!condition) throw WavReadFailure{};
+}
+
+void RequireWrite(bool condition) {
+    if (!condition) throw WavWriteFailure{};
+}
+
+bool Cancelled(const TaskProgress* progress) { return progress && progress->IsCancelled(); }
+
+// Ids are compared as four characters, case-sensitively.
+struct ChunkHeader {
+    std::array<char, 4> id{};
+    uint32_t size = 0;
+
+    bool Is(std::string_view name) const { return std::string_view(id.data(), id.size()) == name; }
+};
+
+uint32_t LoadU32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+void StoreU16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value & 0xFF);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void StoreU32(uint8_t* p, uint32_t value) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>((value >> (8 * i)) & 0xFF);
+}
+
+ChunkHeader ReadChunkHeader(VeByteStream& stream) {
+    uint8_t bytes[8];
+    RequireRead(stream.Read(bytes, 1, 8) == 8);
+    ChunkHeader chunk;
+    std::memcpy(chunk.id.data(), bytes, 4);
+    chunk.size = LoadU32(bytes + 4);
+    return chunk;
+}
+
+// The RIFF size is never trusted: only the ids count.
+void CheckRiff(VeByteStream& stream) {
+    const ChunkHeader riff = ReadChunkHeader(stream);
+    RequireRead(riff.Is("RIFF"));
+    char form[4];
+    RequireRead(stream.Read(form, 1, 4) == 4);
+    RequireRead(std::string_view(form, 4) == "WAVE");
+}
+
+void SkipBytes(VeByteStream& stream, uint64_t n) {
+    RequireRead(stream.Seek(static_cast<int64_t>(n), kSeekCurrent));
+}
+
+// The 16 bytes of a PCM format block set the header (extra size 0); any further bytes of the
+// chunk (cbSize and what follows it) are skipped.
+template <typename SetHeader>
+void ApplyFmtChunk(VeByteStream& stream, uint32_t size, SetHeader set_header) {
+    RequireRead(size != 0);
+    uint8_t block[VeAudioFormat::kPcmBlockSize];
+    RequireRead(stream.Read(block, 1, sizeof block) == sizeof block);
+    RequireRead(set_header(std::span<const uint8_t>(block, sizeof block)));
+    RequireRead(size >= VeAudioFormat::kPcmBlockSize);
+    if (size > VeAudioFormat::kPcmBlockSize) SkipBytes(stream, size - VeAudioFormat::kPcmBlockSize);
+}
+
+// Any chunk the reader does not use: its size must be positive as a signed number (a size of 0
+// or one of 2 GiB and more is garbage), and an odd size is followed by the RIFF pad byte.
+void SkipChunk(VeByteStream& stream, uint32_t size) {
+    RequireRead(static_cast<int32_t>(size) > 0);
+    SkipBytes(stream, uint64_t{size} + (size & 1));
+}
+
+uint32_t FramesOf(const VeAudioFormat& header, uint32_t bytes) {
+    return header.block_align == 0 ? 0 : bytes / header.block_align;
+}
+
+// The "data" chunk of the reader: header checks, the samples, then on to the end of the chunk.
+void ReadDataChunk(VeByteStream& stream, uint32_t size, VeAudioData& data, TaskProgress* progress) {
+    VeAudioFormat& header = data.Format();
+    const uint32_t start = stream.Tell();
+    // Only the bytes the file holds are samples: a size that claims more (streaming writers
+    // leave 0xFFFFFFFF) must not turn a short file into gigabytes of silence.
+    const uint32_t available = stream.Size() > start ? stream.Size() - start : 0;
+    header.data_bytes = std::min(size, available);
+    header.frames = FramesOf(header, header.data_bytes);
+    // A "data" chunk before any "fmt " chunk fails here.
+    RequireRead(header.IsComplete());
+    RequireRead(header.format_tag == VeAudioFormat::kPcmTag);
+    RequireRead(header.channels <= 2);
+
+    RequireRead(!Cancelled(progress));
+    VeChannelSet& set = data.ChannelSet();
+    if (!set.IsEmpty()) set.Clear();
+    if (!ReadPcmSamples(set, stream, header, progress)) {
+        set.Clear();
+        throw WavReadFailure{};
+    }
+    // The next chunk starts after this one's whole size (and its pad byte), wherever the
+    // sample reads stopped: a size that is not a whole number of frames leaves bytes behind.
+    const uint64_t end = uint64_t{start} + size;
+    if (end >= stream.Size()) {
+        RequireRead(stream.SeekToEnd());
+    } else {
+        RequireRead(stream.SeekTo(static_cast<uint32_t>(end)));
+        if ((size & 1) != 0 && !stream.IsEof()) SkipBytes(stream, 1);
+    }
+    RequireRead(set.IsValid());
+}
+
+// Steps 2 and 3 of the chunk walk; true when a "data" chunk was read.
+bool WalkChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
+    // 2.
+    CheckRiff(stream);
+    // 3.
+    bool read_samples = false;
+    for (;;) {
+        // 4. A cancel seen here fails the load.
+        RequireRead(!Cancelled(progress));
+        const ChunkHeader chunk = ReadChunkHeader(stream);
+        if (chunk.Is("fmt ")) {
+            ApplyFmtChunk(stream, chunk.size, [&data](std::span<const uint8_t> b) { return data.SetFromPcmBlock(b); });
+        } else if (chunk.Is("data")) {
+            ReadDataChunk(stream, chunk.size, data, progress);
+            read_samples = true;
+        } else {
+            SkipChunk(stream, chunk.size);
+        }
+        if (stream.IsEof()) return read_samples;
+    }
+}
+
+// The probe's walk: the first "data" chunk ends it.
+void ProbeChunks(VeByteStream& stream, VeAudioFormat& header) {
+    CheckRiff(stream);
+    while (!stream.IsEof()) {
+        const ChunkHeader chunk = ReadChunkHeader(stream);
+        if (chunk.Is("fmt ")) {
+            ApplyFmtChunk(stream, chunk.size, [&header](std::span<const uint8_t> b) { return header.SetFromPcmBlock(b); });
+        } else if (chunk.Is("data")) {
+            header.data_bytes = chunk.size;
+            header.frames = header.format_tag == VeAudioFormat::kPcmTag ? FramesOf(header, chunk.size) : 0;
+            RequireRead(header.IsWellFormed() && (header.extra_size == 0 || header.HasExtraBytes()) &&
+                        (header.frames != 0 || header.format_tag != VeAudioFormat::kPcmTag) && header.data_bytes != 0);
+            return;
+        } else {
+            SkipChunk(stream, chunk.size);
+        }
+    }
+}
+
+// The decoded copy of a non-PCM source; deleted on every path out of the load.
+class TemporaryWav {
+public:
+    TemporaryWav() = default;
+    ~TemporaryWav() {
+        if (!path_.empty() && PathExists(path_)) RemoveFile(path_);
+    }
+    TemporaryWav(const TemporaryWav&) = delete;
+    TemporaryWav& operator=(const TemporaryWav&) = delete;
+
+    bool Reserve() {
+        path_ = MakeTempFileName();
+        return !path_.empty();
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+uint32_t Share(const TaskProgress* progress, double fraction) {
+    return progress ? static_cast<uint32_t>(progress->Total() * fraction) : 0;
+}
+
+// Steps 1-5 of the load; the temporary file is the caller's, so that it goes on every path.
+void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progress, TemporaryWav& temporary) {
+    // 1.
+    RequireRead(!Cancelled(progress));
+    const uint32_t range = progress ? progress->Total() : 0;
+    const uint32_t convert_units = Share(progress, 0.2);
+    // 2.
+    VeAudioFormat probed;
+    RequireRead(ProbeWav(path, probed));
+    // 3. A header that is not well-formed came without a "data" chunk: the direct reader
+    // decides about such a file.
+    std::string source = path;
+    if (probed.format_tag != VeAudioFormat::kPcmTag && probed.IsWellFormed()) {
+        RequireRead(temporary.Reserve());
+        std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(convert_units) : nullptr;
+        RequireRead(DecodeToWav(path, temporary.Path(), child.get()));
+        source = temporary.Path();
+    } else if (progress) {
+        progress->Advance(convert_units);
+    }
+    // 4. Read-only: a write-protected source loads as well.
+    VeMappedFileStream stream;
+    RequireRead(stream.OpenForRead(source));
+    // 5.
+    std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(range - convert_units) : nullptr;
+    RequireRead(ReadWavChunks(stream, data, child.get()));
+}
+
+// Steps 1-5 of the writer.
+void WriteSteps(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
+    const VeAudioFormat& header = data.Format();
+    VeChannelSet& set = data.ChannelSet();
+    // 1.
+    RequireWrite(stream.IsOpen());
+    RequireWrite(header.IsComplete());
+    RequireWrite(set.IsValid() && set.IsPlain());
+    RequireWrite(!Cancelled(progress));
+    RequireWrite(header.format_tag == VeAudioFormat::kPcmTag);
+    RequireWrite(stream.Rewind());
+    // 2. The sizes are 32-bit fields: audio whose RIFF size would not fit cannot be written.
+    const uint64_t data_bytes = uint64_t{set.frames} * header.block_align;
+    const uint32_t pad = static_cast<uint32_t>(data_bytes & 1);
+    RequireWrite(36 + data_bytes + pad <= UINT32_MAX);
+    // 3.
+    uint8_t bytes[44];
+    std::memcpy(bytes + 0, "RIFF", 4);
+    StoreU32(bytes + 4, static_cast<uint32_t>(36 + data_bytes + pad));
+    std::memcpy(bytes + 8, "WAVE", 4);
+    std::memcpy(bytes + 12, "fmt ", 4);
+    StoreU32(bytes + 16, 16);
+    StoreU16(bytes + 20, static_cast<uint16_t>(header.format_tag));
+    StoreU16(bytes + 22, header.channels);
+    StoreU32(bytes + 24, header.sample_rate);
+    StoreU32(bytes + 28, header.avg_bytes_per_sec);
+    StoreU16(bytes + 32, header.block_align);
+    StoreU16(bytes + 34, header.bits_per_sample);
+    std::memcpy(bytes + 36, "data", 4);
+    StoreU32(bytes + 40, static_cast<uint32_t>(data_bytes));
+    RequireWrite(stream.Write(bytes, 1, sizeof bytes) == sizeof bytes);
+    // 4.
+    RequireWrite(WritePcmSamples(set, stream, header, progress));
+    // 5.
+    if (pad != 0) RequireWrite(stream.WriteByte(0));
+}
+
+// Step 2 of the save: a set that is not plain is written from a plain copy.
+void SaveSteps(VeMappedFileStream& stream, VeAudioData& data, TaskProgress* progress) {
+    if (data.ChannelSet().IsPlain()) {
+        RequireWrite(WriteWav(stream, data, progress));
+        return;
+    }
+    const uint32_t range = progress ? progress->Total() : 0;
+    const uint32_t copy_units = Share(progress, 0.2);
+    VeAudioData copy;
+    {
+        std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(copy_units) : nullptr;
+        RequireWrite(data.CopyTo(copy, child.get()));
+    }
+    std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(range - copy_units) : nullptr;
+    RequireWrite(WriteWav(stream, copy, child.get()));
+}
+
+uint64_t ExpectedFileSize(const VeAudioData& data) {
+    const uint64_t data_bytes = uint64_t{data.ChannelSet().frames} * data.Format().block_align;
+    return 44 + data_bytes + (data_bytes & 1);
+}
+
+}  // namespace
+
+bool ProbeWav(const std::string& path, VeAudioFormat& header) {
+    header.Clear();
+    try {
+        // 1.
+        VeFileStream stream;
+        RequireRead(stream.OpenForRead(path));
+        // 2. and 3.
+        ProbeChunks(stream, header);
+        return true;
+    } catch (const WavReadFailure&) {
+    }
+    header.Clear();
+    return false;
+}
+
+bool ReadWavChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
+    // 1.
+    if (!stream.IsOpen() || Cancelled(progress)) {
+        if (progress) progress->Fail();
+        return false;
+    }
+    data.ClearHeader();
+    data.ChannelSet().Clear();
+    try {
+        // Without a "data" chunk the file holds no audio: it loads as empty audio, header included.
+        if (!WalkChunks(stream, data, progress)) data.Reset();
+        if (progress) progress->Complete();
+        return true;
+    } catch (const WavReadFailure&) {
+    } catch (const std::bad_alloc&) {
+    }
+    data.Reset();
+    if (progress) progress->Fail();
+    return false;
+}
+
+bool LoadWav(VeAudioData& data, const std::string& path, TaskProgress* progress) {
+    data.Reset();
+    bool loaded = false;
+    {
+        TemporaryWav temporary;
+        try {
+            LoadSteps(data, path, progress, temporary);
+            loaded = true;
+        } catch (const WavReadFailure&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    // 6. The temporary file is gone by now, whatever happened.
+    if (!loaded) data.Reset();
+    if (progress) {
+        if (loaded)
+            progress->Complete();
+        else
+            progress->Fail();
+    }
+    return loaded;
+}
+
+bool WriteWav(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
+    try {
+        WriteSteps(stream, data, progress);
+        if (progress) progress->Complete();
+        return true;
+    } catch (const WavWriteFailure&) {
+    } catch (const std::bad_alloc&) {
+    }
+    if (progress) progress->Fail();
+    return false;
+}
+
+bool SaveWav(VeAudioData& data, const std::string& path, TaskProgress* progress) {
+    // A cancelled save does not even create the file.
+    if (Cancelled(progress)) {
+        progress->Fail();
+        return false;
+    }
+    // 1.
+    VeMappedFileStream stream;
+    if (!stream.OpenForWrite(path, 4096)) {
+        if (progress) progress->Fail();
+        return false;
+    }
+    bool saved = false;
+    try {
+        // 2.
+        SaveSteps(stream, data, progress);
+        saved = true;
+    } catch (const WavWriteFailure&) {
+    } catch (const std::bad_alloc&) {
+    }
+    // 3. Closing cuts the file to the bytes written; a file of any other length is not the
+    // file that was written.
+    stream.Close();
+    if (saved) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        saved = !ec && size == ExpectedFileSize(data);
+    }
+    // A partial output is never left behind, whoever called.
+    if (!saved) RemoveFile(path);
+    if (progress) {
+        if (saved)
+            progress->Complete();
+        else
+            progress->Fail();
+    }
+    return saved;
+}
+
+}  // namespace chm
