@@ -1,0 +1,276 @@
+// The decoding graph: filesrc ! decodebin ! audioconvert ! PCM caps ! audiotap ! filesink.
+// decodebin's autoplugging picks and connects the decoder; audioconvert brings its output to
+// interleaved 16-bit PCM (8-bit stays 8-bit); the Audio Tap makes that a complete WAV file.
+#include "wm/decoding_graph.h"
+
+#include <fcntl.h>
+#include <gst/audio/audio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "audio/audio_file_type.h"
+#include "platform/file_system.h"
+#include "platform/unique_fd.h"
+#include "wm/gst_objects.h"
+#include "wm/gstreamer_setup.h"
+
+namespace chm {
+namespace {
+
+constexpr double kBuildShare = 0.3;               // of the progress total, for building the graph
+constexpr uint64_t kProgressThreshold = 204800;   // smaller outputs report no progress
+constexpr uint64_t kExpectedHeaderSize = 44;
+constexpr GstClockTime kStartPoll = 100 * GST_MSECOND;
+// A decoder that neither starts nor fails within this time is taken as failed.
+constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
+
+// The source pushes the file in blocks of this size (see OfferPushOnly).
+constexpr guint kReadBlock = 65536;
+
+// What the tap may receive: the PCM the rest of the program reads.
+constexpr char kPcmCaps[] = "audio/x-raw, format = (string) { S16LE, U8 }, layout = (string) interleaved";
+
+// Deletes the target of a decode that did not succeed. Declared before the graph, so that the
+// graph has stopped and closed the file when this runs.
+class PartialOutput {
+public:
+    explicit PartialOutput(const std::string& path) : path_(path) {}
+    ~PartialOutput() {
+        if (!kept_) RemoveFile(path_);
+    }
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
+    void Keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+// The source is opened for reading only; a pipe or a folder is not a source.
+bool CanLoad(const std::string& source) {
+    if (!IsRegularFile(source)) return false;
+    const UniqueFd fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.IsValid();
+}
+
+// Writing the decode over its own source would destroy the source before it is read.
+bool SameFile(const std::string& source, const std::string& target) {
+    std::error_code ec;
+    return std::filesystem::equivalent(source, target, ec) && !ec;
+}
+
+// The source offers to push its data (seekable) and never to let it be pulled, so that
+// decodebin's demuxer gets its first data only after decodebin has connected it. A demuxer that
+// pulled the data itself would start reading while decodebin still plugs it, and decodebin drops
+// the errors raised in that window: a corrupt file would then never fail, it would hang.
+GstPadProbeReturn OfferPushOnly(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_SCHEDULING) return GST_PAD_PROBE_OK;
+    gst_query_set_scheduling(query, GST_SCHEDULING_FLAG_SEEKABLE, 1, -1, 0);
+    gst_query_add_scheduling_mode(query, GST_PAD_MODE_PUSH);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+bool IsAudio(GstCaps* caps) {
+    if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) return false;
+    return g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+}
+
+// decodebin's pads appear once the source is typed: the first audio stream is the one decoded.
+void LinkAudioPad(GstElement*, GstPad* pad, gpointer convert) {
+    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink"));
+    if (gst_pad_is_linked(sink.get())) return;
+    GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
+    if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
+    if (IsAudio(caps.get())) gst_pad_link(pad, sink.get());
+}
+
+// A source without any audio stream would never finish starting: make that an error.
+void FailWithoutAudio(GstElement* decodebin, gpointer convert) {
+    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink"));
+    if (gst_pad_is_linked(sink.get())) return;
+    GstPtr<GError> error(g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_WRONG_TYPE, "no audio stream"));
+    gst_element_post_message(decodebin, gst_message_new_error(GST_OBJECT(decodebin), error.get(), nullptr));
+}
+
+struct DecodeGraph {
+    GstGraph graph;
+    GstElement* tap = nullptr;  // borrowed from the graph
+};
+
+// Source type, source, decoder, converter, tap and writer, connected as far as they can be
+// before the source is read. False when the type is not supported, the source cannot be
+// loaded or an element is missing (an absent Audio Tap among them).
+bool BuildGraph(const std::string& source, const std::string& target, DecodeGraph& g) {
+    if (GetAudioFileType(source) == AudioFileType::Unsupported) return false;
+    if (!CanLoad(source)) return false;
+    GstElement* src = g.graph.Add(MakeElement("filesrc"));
+    GstElement* decode = g.graph.Add(MakeElement("decodebin"));
+    GstElement* convert = g.graph.Add(MakeElement("audioconvert"));
+    GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
+    g.tap = g.graph.Add(MakeElement("audiotap"));
+    GstElement* sink = g.graph.Add(MakeElement("filesink"));
+    if (!src || !decode || !convert || !pcm || !g.tap || !sink) return false;
+
+    g_object_set(src, "location", source.c_str(), "blocksize", kReadBlock, nullptr);
+    g_object_set(sink, "location", target.c_str(), nullptr);
+    // Plain rounding: the same source always decodes to the same samples.
+    g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
+    GstPtr<GstCaps> caps(gst_caps_from_string(kPcmCaps));
+    g_object_set(pcm, "caps", caps.get(), nullptr);
+    g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), convert);
+    g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), convert);
+    GstPtr<GstPad> src_out(gst_element_get_static_pad(src, "src"));
+    gst_pad_add_probe(src_out.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OfferPushOnly, nullptr, nullptr);
+    return gst_element_link(src, decode) && gst_element_link(convert, pcm) &&
+           gst_element_link_pads(pcm, "src", g.tap, "In") && gst_element_link_pads(g.tap, "Out", sink, "sink");
+}
+
+// Waits until the graph has settled in PAUSED (after the start or a flushing seek): the decoder
+// is plugged and connected and the first data has reached the writer. False on an error, a
+// cancel or a graph that does not settle.
+bool WaitForPaused(GstElement* graph, const TaskProgress* progress) {
+    GstPtr<GstBus> bus(gst_element_get_bus(graph));
+    const auto types = static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR);
+    for (int poll = 0; poll < kStartPolls; ++poll) {
+        if (progress && progress->IsCancelled()) return false;
+        GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus.get(), kStartPoll, types));
+        if (message) return GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ASYNC_DONE;
+    }
+    return false;
+}
+
+// The counterpart of rendering the source: the graph plugs its decoder and reads far enough
+// to know the stream.
+bool StartGraph(GstElement* graph, const TaskProgress* progress) {
+    switch (gst_element_set_state(graph, GST_STATE_PAUSED)) {
+        case GST_STATE_CHANGE_FAILURE:
+            return false;
+        case GST_STATE_CHANGE_ASYNC:
+            return WaitForPaused(graph, progress);
+        default:
+            return true;
+    }
+}
+
+// The expected size of the WAV file from the format arriving at the tap's input.
+bool ExpectedSize(GstElement* tap, double duration, uint64_t& expected) {
+    GstPtr<GstPad> in(gst_element_get_static_pad(tap, "In"));
+    GstPtr<GstCaps> caps(gst_pad_get_current_caps(in.get()));
+    GstAudioInfo info;
+    if (!caps || !gst_audio_info_from_caps(&info, caps.get())) return false;
+    const double bytes_per_second = static_cast<double>(GST_AUDIO_INFO_BPF(&info)) * GST_AUDIO_INFO_RATE(&info);
+    expected = static_cast<uint64_t>(std::trunc(duration * bytes_per_second)) + kExpectedHeaderSize;
+    return true;
+}
+
+bool Run(GstElement* graph) { return gst_element_set_state(graph, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE; }
+
+// Steps 1 and 2 of both decodes: the target, if present, must be emptied first.
+bool PrepareTarget(const std::string& target) { return !PathExists(target) || TruncateExistingFile(target); }
+
+bool DecodeSteps(const std::string& source, const std::string& target, TaskProgress* progress) {
+    // 1.
+    if (progress && progress->IsCancelled()) return false;
+    if (source.empty() || target.empty() || SameFile(source, target)) return false;
+    // 2.
+    if (!PrepareTarget(target)) return false;
+    PartialOutput output(target);
+    // 3.
+    const uint32_t total = progress ? progress->Total() : 0;
+    const auto build = static_cast<uint32_t>(std::trunc(total * kBuildShare));
+    // 4. 5. 10. 11. 12.
+    if (!EnsureGstreamer()) return false;
+    DecodeGraph g;
+    if (!BuildGraph(source, target, g)) return false;
+    // 6.
+    if (progress) {
+        if (progress->IsCancelled()) return false;
+        progress->Advance(build);
+    }
+    // 7.
+    if (!StartGraph(g.graph.get(), progress)) return false;
+    // 8.
+    const double duration = GraphDurationSeconds(g.graph.get(), nullptr);
+    if (!(duration > 0)) return false;
+    // 13.
+    uint64_t expected = 0;
+    if (progress && !ExpectedSize(g.tap, duration, expected)) return false;
+    // 14.
+    if (!Run(g.graph.get())) return false;
+    // 15.
+    int result;
+    if (progress && expected > kProgressThreshold) {
+        auto running = progress->MakeChild(total - build);
+        result = WaitForGraphWithProgress(g.graph.get(), *running, target, expected);
+    } else {
+        result = WaitForGraph(g.graph.get());
+    }
+    // 16. Only a graph that completed gave a whole file; a cancelled or failed one is deleted.
+    g.graph.Stop();
+    if (result != kGraphCompleted) return false;
+    output.Keep();
+    return true;
+}
+
+bool DecodeRangeSteps(const std::string& source, const std::string& target, uint32_t first, uint32_t end) {
+    // 1.
+    if (first == end || source.empty() || target.empty() || SameFile(source, target)) return false;
+    if (!PrepareTarget(target)) return false;
+    PartialOutput output(target);
+    // 2.
+    if (!EnsureGstreamer()) return false;
+    DecodeGraph g;
+    if (!BuildGraph(source, target, g) || !StartGraph(g.graph.get(), nullptr)) return false;
+    // 3.
+    int64_t units = 0;
+    if (!(GraphDurationSeconds(g.graph.get(), &units) > 0)) return false;
+    const auto duration_ms = static_cast<uint64_t>(units / 10000);
+    // 4.
+    if (first > end) std::swap(first, end);
+    if (first >= duration_ms) return false;
+    const uint64_t stop = std::min<uint64_t>(end, duration_ms);
+    // 5.
+    const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
+    if (!gst_element_seek(g.graph.get(), 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, first * GST_MSECOND,
+                          GST_SEEK_TYPE_SET, static_cast<gint64>(stop * GST_MSECOND)))
+        return false;
+    if (!WaitForPaused(g.graph.get(), nullptr)) return false;
+    // 6.
+    if (!Run(g.graph.get())) return false;
+    const int result = WaitForGraph(g.graph.get());
+    g.graph.Stop();
+    if (result != kGraphCompleted) return false;
+    output.Keep();
+    return true;
+}
+
+}  // namespace
+
+bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress) {
+    const bool ok = DecodeSteps(source, target, progress);
+    // 17.
+    if (progress) {
+        if (ok)
+            progress->Complete();
+        else
+            progress->Fail();
+    }
+    return ok;
+}
+
+bool DecodeRangeToWav(const std::string& source, const std::string& target, uint32_t first_ms, uint32_t end_ms) {
+    return DecodeRangeSteps(source, target, first_ms, end_ms);
+}
+
+bool TruncateExistingFile(const std::string& path) {
+    if (path.empty()) return false;
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    return fd.IsValid();
+}
+
+}  // namespace chm

@@ -1,0 +1,41 @@
+#pragma once
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <string>
+
+#include "engine/task_progress.h"
+
+namespace chm {
+
+// What the two waits return: the graph reported completion, the user cancelled, the wait failed.
+inline constexpr int kGraphCompleted = 1;
+inline constexpr int kGraphCancelled = 2;
+inline constexpr int kGraphFailed = 3;
+
+// Decodes any supported audio file (by its extension: wav/pcm, mp3, wma) into a 16-bit PCM WAV
+// file (8-bit sources stay 8-bit) at `target`, through the Audio Tap. A failed or cancelled
+// decode returns false and leaves no target file behind.
+bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress);
+// The same for the time range [first, end) in milliseconds (given in either order; the end is
+// clamped to the duration), without progress.
+bool DecodeRangeToWav(const std::string& source, const std::string& target, uint32_t first_ms,
+                      uint32_t end_ms);
+
+// Runs a playing graph to its end: polls its bus every 100 ms and keeps the calling thread's
+// own main context (if it has one) serviced in between. Returns a wait result.
+int WaitForGraph(GstElement* graph);
+// Runs a playing graph to its end while reporting progress from the size that `target` has
+// reached against `expected` bytes, every 200 ms. A cancel ends the stream first, so that the
+// files at its end are finished for what was delivered. Returns a wait result.
+int WaitForGraphWithProgress(GstElement* graph, TaskProgress& progress, const std::string& target,
+                             uint64_t expected);
+// The graph's duration in seconds, and in 100-ns units through `duration` if given; 0 (with
+// `duration` untouched) when the graph cannot tell.
+double GraphDurationSeconds(GstElement* graph, int64_t* duration);
+
+// Truncates an existing file to zero length; false if it cannot be opened for writing (it is
+// never created).
+bool TruncateExistingFile(const std::string& path);
+
+}  // namespace chm

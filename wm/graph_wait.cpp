@@ -1,0 +1,94 @@
+// The graph operations that every pipeline of this folder shares: running to the end with or
+// without progress, and the duration. Bus messages become wait results here and nowhere else.
+#include <sys/stat.h>
+
+#include "wm/decoding_graph.h"
+#include "wm/gst_objects.h"
+
+namespace chm {
+namespace {
+
+constexpr GstClockTime kEventTimeout = 100 * GST_MSECOND;
+constexpr GstClockTime kProgressTimeout = 200 * GST_MSECOND;
+// How long a cancelled graph may take to carry its end of stream to the writers.
+constexpr int kDrainSteps = 25;  // of kProgressTimeout: 5 s
+
+int WaitResultOf(const GstMessage* message) {
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_EOS:
+            return kGraphCompleted;
+        case GST_MESSAGE_ERROR:
+            return kGraphFailed;
+        default:
+            return 0;
+    }
+}
+
+// One wait for the graph's end: 0 while it still runs after `timeout`.
+int WaitForEnd(GstBus* bus, GstClockTime timeout) {
+    const auto types = static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
+    GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus, timeout, types));
+    return message ? WaitResultOf(message.get()) : 0;
+}
+
+GstPtr<GstBus> BusOf(GstElement* graph) { return GstPtr<GstBus>(graph ? gst_element_get_bus(graph) : nullptr); }
+
+// The counterpart of pumping a waiting thread's window messages: a thread that runs its own
+// main context keeps it serviced; the interface thread's context is never touched from here.
+void DispatchThreadEvents() {
+    GMainContext* context = g_main_context_get_thread_default();
+    if (!context) return;
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+}
+
+// Ends the stream at its sources and lets it reach the writers, so that the Audio Tap writes
+// the header for the bytes delivered so far (and any other writer finishes its file).
+void EndStream(GstElement* graph, GstBus* bus) {
+    gst_element_send_event(graph, gst_event_new_eos());
+    for (int step = 0; step < kDrainSteps && WaitForEnd(bus, kProgressTimeout) == 0; ++step) {
+    }
+}
+
+uint64_t CurrentFileSize(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+}  // namespace
+
+int WaitForGraph(GstElement* graph) {
+    GstPtr<GstBus> bus = BusOf(graph);
+    if (!bus) return kGraphFailed;
+    for (;;) {
+        DispatchThreadEvents();
+        if (const int result = WaitForEnd(bus.get(), kEventTimeout)) return result;
+    }
+}
+
+int WaitForGraphWithProgress(GstElement* graph, TaskProgress& progress, const std::string& target,
+                             uint64_t expected) {
+    if (target.empty() || expected == 0 || progress.Total() == 0 || progress.IsCancelled()) return kGraphFailed;
+    GstPtr<GstBus> bus = BusOf(graph);
+    if (!bus) return kGraphFailed;
+    for (;;) {
+        if (progress.IsCancelled()) {
+            EndStream(graph, bus.get());
+            return kGraphCancelled;
+        }
+        const int result = WaitForEnd(bus.get(), kProgressTimeout);
+        const double percent = static_cast<double>(CurrentFileSize(target)) * 100.0 / static_cast<double>(expected);
+        progress.SetPercent(static_cast<float>(percent));
+        if (result != 0) return result;
+    }
+}
+
+double GraphDurationSeconds(GstElement* graph, int64_t* duration) {
+    gint64 nanoseconds = -1;
+    if (!graph || !gst_element_query_duration(graph, GST_FORMAT_TIME, &nanoseconds) || nanoseconds < 0) return 0.0;
+    const int64_t units = nanoseconds / 100;  // 100-ns units
+    if (duration) *duration = units;
+    return static_cast<double>(units) * 1e-7;
+}
+
+}  // namespace chm

@@ -1,0 +1,52 @@
+#pragma once
+#include <gst/gst.h>
+
+#include <memory>
+#include <type_traits>
+
+namespace chm {
+
+// Gives back whatever GStreamer handed out, each kind by its own call, all in this one place.
+template <typename T>
+struct GstRelease {
+    void operator()(T* p) const {
+        if constexpr (std::is_same_v<T, GstMessage> || std::is_same_v<T, GstCaps> ||
+                      std::is_same_v<T, GstBuffer> || std::is_same_v<T, GstEvent> ||
+                      std::is_same_v<T, GstQuery>) {
+            gst_mini_object_unref(GST_MINI_OBJECT_CAST(p));
+        } else if constexpr (std::is_same_v<T, GError>) {
+            g_error_free(p);
+        } else if constexpr (std::is_same_v<T, gchar>) {
+            g_free(p);
+        } else {
+            gst_object_unref(p);  // elements, pads, buses, factories, plugins: every GstObject
+        }
+    }
+};
+
+template <typename T>
+using GstPtr = std::unique_ptr<T, GstRelease<T>>;
+
+// A new element of the named factory, owned (not floating); empty when it cannot be made.
+GstPtr<GstElement> MakeElement(const char* factory);
+
+// One pipeline: however the job that runs it ends, the pipeline is stopped and released.
+class GstGraph {
+public:
+    GstGraph();
+    ~GstGraph() { Stop(); }
+    GstGraph(const GstGraph&) = delete;
+    GstGraph& operator=(const GstGraph&) = delete;
+
+    GstElement* get() const { return pipeline_.get(); }
+    GstBin* bin() const { return GST_BIN(pipeline_.get()); }
+    // Adds an element made by MakeElement; the pipeline keeps it, the returned pointer is borrowed.
+    GstElement* Add(GstPtr<GstElement> element);
+    // The state NULL: streaming threads end and every file the pipeline wrote is closed.
+    void Stop();
+
+private:
+    GstPtr<GstElement> pipeline_;
+};
+
+}  // namespace chm
