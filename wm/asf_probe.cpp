@@ -33,7 +33,7 @@ constexpr uint64_t kStreamPropertiesFixedSize = 54;
 constexpr uint64_t kMaxObjectBody = 1 << 20;
 constexpr size_t kWaveFormatExSize = 18;
 
-// The GUIDs of the ASF specification, written as their text forms read.
+// The GUIDs of the ASF objects and stream types, written as their text forms read.
 constexpr WmGuid kAsfHeaderObject{0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
 constexpr WmGuid kAsfFileProperties{0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
 constexpr WmGuid kAsfStreamProperties{0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65}};
