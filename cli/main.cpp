@@ -5,6 +5,7 @@
 
 #include "cli/convert_command.h"
 #include "cli/convert_options.h"
+#include "cli/scan_command.h"
 
 namespace {
 
@@ -20,9 +21,10 @@ int main(int argc, char** argv) {
     if (arguments.empty()) return UsageError("no command given");
     const std::string& command = arguments.front();
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s\n", chm::kConvertUsage);
+        std::printf("%s\n%s\n", chm::kConvertUsage, chm::kScanUsage);
         return 0;
     }
+    if (command == "scan") return chm::RunScanCommand(std::span(arguments).subspan(1));
     if (command != "convert") return UsageError("unknown command '" + command + "'");
     chm::ConvertOptions options;
     std::string problem;

@@ -1,0 +1,22 @@
+#pragma once
+#include <span>
+#include <string>
+
+namespace chm {
+
+// The one line that every usage error of `tavorin-chm scan` ends with.
+extern const char* const kScanUsage;
+
+constexpr int kExitScanCompleted = 0;
+// Exit code of a search that ended early for another reason than a stop signal (the folder
+// went away after it was checked).
+constexpr int kExitScanEnded = 1;
+
+// `tavorin-chm scan [--recurse] FOLDER`: runs the folder search and writes every recommended
+// path on standard output, one per line, in the order of the recommendations, so that
+// `convert --files-from -` can read them. A live status line goes to standard error when it is
+// a terminal, and the count line at the end. SIGINT and SIGTERM abort the search ("Search
+// aborted.", exit 130); a folder that does not exist gives "Invalid search folder!" and 2.
+int RunScanCommand(std::span<const std::string> arguments);
+
+}  // namespace chm
