@@ -104,8 +104,12 @@ struct DecodeGraph {
 
 // Source type, source, decoder, converter, tap and writer, connected as far as they can be
 // before the source is read. False when the type is not supported, the source cannot be
-// loaded or an element is missing (an absent Audio Tap among them).
-bool BuildGraph(const std::string& source, const std::string& target, DecodeGraph& g) {
+// loaded or an element is missing (an absent Audio Tap among them). A graph that has to seek
+// lets the demuxer pull: the ASF demuxer refuses time seeks in push mode, and the start limit
+// still ends a corrupt file that would otherwise stall.
+enum class SourceMode { PushOnly, PullAllowed };
+bool BuildGraph(const std::string& source, const std::string& target, DecodeGraph& g,
+                SourceMode mode = SourceMode::PushOnly) {
     if (GetAudioFileType(source) == AudioFileType::Unsupported) return false;
     if (!CanLoad(source)) return false;
     GstElement* src = g.graph.Add(MakeElement("filesrc"));
@@ -125,7 +129,8 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), convert);
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), convert);
     GstPtr<GstPad> src_out(gst_element_get_static_pad(src, "src"));
-    gst_pad_add_probe(src_out.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OfferPushOnly, nullptr, nullptr);
+    if (mode == SourceMode::PushOnly)
+        gst_pad_add_probe(src_out.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OfferPushOnly, nullptr, nullptr);
     return gst_element_link(src, decode) && gst_element_link(convert, pcm) &&
            gst_element_link_pads(pcm, "src", g.tap, "In") && gst_element_link_pads(g.tap, "Out", sink, "sink");
 }
@@ -225,7 +230,7 @@ bool DecodeRangeSteps(const std::string& source, const std::string& target, uint
     // 2.
     if (!EnsureGstreamer()) return false;
     DecodeGraph g;
-    if (!BuildGraph(source, target, g) || !StartGraph(g.graph.get(), nullptr)) return false;
+    if (!BuildGraph(source, target, g, SourceMode::PullAllowed) || !StartGraph(g.graph.get(), nullptr)) return false;
     // 3.
     int64_t units = 0;
     if (!(GraphDurationSeconds(g.graph.get(), &units) > 0)) return false;
