@@ -4,22 +4,53 @@
 
 #include "app/app_settings.h"
 #include "audio/audio_data.h"
+#include "audio/audio_document.h"
 #include "audio/audio_file_type.h"
+#include "audio/mp3_document.h"
 #include "audio/wav_file.h"
 #include "engine/file_list_item.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
+#include "wm/wma_document.h"
 
 namespace chm {
 namespace {
 
-// Budgets of the types whose pipelines come later; a failed file still shows a full bar.
-constexpr uint32_t kMp3Budget = 1000 + 100 + 5000;
-constexpr uint32_t kWmaBudget = 1000 + 100 + 3000;
-
 bool IsConverted(const TaskProgress& progress) {
     return progress.Total() > 0 && progress.Done() == progress.Total() && !progress.IsCancelled() &&
            !progress.IsFailed();
+}
+
+// One step of a pipeline on its own child of the file's progress. A step that gives up without
+// saying so on its child (a loader refusing a path that does not exist leaves its sink alone)
+// still fails the file: the row must show "Failed", not a bar that stopped part-way.
+template <typename Step>
+bool RunStep(TaskProgress& progress, uint32_t budget, Step step) {
+    auto child = progress.MakeChild(budget);
+    const bool ok = step(*child);
+    if (!ok && !child->IsFailed() && !child->IsCancelled()) child->Fail();
+    return ok;
+}
+
+// Read, fold, write through a format's document. Its temporary sample files go with the
+// caller's document.
+bool ConvertThroughDocument(VeAudioDocument& document, const std::string& input_path, const std::string& output_path,
+                            TaskProgress& progress, uint32_t reader_budget, uint32_t fold_budget,
+                            uint32_t writer_budget) {
+    // 1.
+    progress.Reset(reader_budget + fold_budget + writer_budget);
+    // 3. Reader step.
+    bool result = RunStep(progress, reader_budget, [&](TaskProgress& child) { return document.Load(input_path, &child); });
+    // 4. Fold step, with the method chosen at this moment.
+    if (result) {
+        result = RunStep(progress, fold_budget, [&](TaskProgress& child) {
+            return document.FoldToMono(AppSettings::Instance().conversion_method, &child);
+        });
+    }
+    // 5. Writer step.
+    if (result)
+        result = RunStep(progress, writer_budget, [&](TaskProgress& child) { return document.Save(output_path, &child); });
+    return result;
 }
 
 }  // namespace
@@ -103,10 +134,10 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
                 result = ConvertWavFile(item.Path(), output_path, progress);
                 break;
             case AudioFileType::Mp3:
-                result = FailWithoutPipeline(progress, kMp3Budget);
+                result = ConvertMp3File(item.Path(), output_path, progress);
                 break;
             case AudioFileType::Wma:
-                result = FailWithoutPipeline(progress, kWmaBudget);
+                result = ConvertWmaFile(item.Path(), output_path, progress);
                 break;
             default:
                 result = false;  // cannot normally reach the list; the row stays as it was
@@ -132,30 +163,35 @@ bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::
     // 2.
     VeAudioData data;
     // 3. Reader step.
-    bool result;
-    {
-        auto child = progress.MakeChild(kWavReaderBudget);
-        result = LoadWav(data, input_path, child.get());
-    }
+    bool result = RunStep(progress, kWavReaderBudget, [&](TaskProgress& child) { return LoadWav(data, input_path, &child); });
     // 4. Fold step, with the method chosen at this moment.
     if (result) {
-        auto child = progress.MakeChild(kWavFoldBudget);
-        result = data.FoldToMono(AppSettings::Instance().conversion_method, child.get());
+        result = RunStep(progress, kWavFoldBudget, [&](TaskProgress& child) {
+            return data.FoldToMono(AppSettings::Instance().conversion_method, &child);
+        });
     }
     // 5. Writer step.
-    if (result) {
-        auto child = progress.MakeChild(kWavWriterBudget);
-        result = SaveWav(data, output_path, child.get());
-    }
+    if (result)
+        result = RunStep(progress, kWavWriterBudget, [&](TaskProgress& child) { return SaveWav(data, output_path, &child); });
     // 6. The temporary sample files go with the audio.
     data.Reset();
     return result;
 }
 
-bool ConversionWorker::FailWithoutPipeline(TaskProgress& progress, uint32_t budget) {
-    progress.Reset(budget);
-    progress.Fail();
-    return false;
+bool ConversionWorker::ConvertMp3File(const std::string& input_path, const std::string& output_path,
+                                      TaskProgress& progress) {
+    // 2.
+    VeMp3Document document;
+    return ConvertThroughDocument(document, input_path, output_path, progress, kMp3ReaderBudget, kMp3FoldBudget,
+                                  kMp3WriterBudget);
+}
+
+bool ConversionWorker::ConvertWmaFile(const std::string& input_path, const std::string& output_path,
+                                      TaskProgress& progress) {
+    // 2.
+    VeWmaDocument document;
+    return ConvertThroughDocument(document, input_path, output_path, progress, kWmaReaderBudget, kWmaFoldBudget,
+                                  kWmaWriterBudget);
 }
 
 void ConversionWorker::SetCurrentProgress(TaskProgress* progress) {

@@ -398,7 +398,7 @@ TEST_F(ConversionWorkerTest, UnsupportedTypeDoesNotStopTheRun) {
     EXPECT_TRUE(IsConverted(good.Progress()));
 }
 
-TEST_F(ConversionWorkerTest, Mp3AndWmaFailUntilTheirPipelinesExist) {
+TEST_F(ConversionWorkerTest, UnreadableMp3AndWmaFailWithTheirBudgetsAndLeaveNoOutput) {
     const std::string mp3 = scratch_.File("song.mp3");
     const std::string wma = scratch_.File("song.wma");
     test::WriteTextFile(mp3, "ID3");
