@@ -288,6 +288,15 @@ int VeFileListView::FocusedSelectedRow() const {
 std::unique_ptr<QMenu> VeFileListView::MakeContextMenu() {
     auto menu = std::make_unique<QMenu>(QStringLiteral("FileList"), this);
     menu->setAccessibleName(QStringLiteral("FileList"));
+    // The skinned menus' text: "Tahoma" 13 px (the default item in bold), greyed items in
+    // 0xA6A6A6.
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(13);
+    menu->setFont(font);
+    QPalette palette = menu->palette();
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, QColor(0xA6, 0xA6, 0xA6));
+    menu->setPalette(palette);
     QAction* open = menu->addAction(QStringLiteral("Open Containing Folder"));
     open->setData(kOpenContainingFolderCommand);
     QAction* play = menu->addAction(QStringLiteral("Play"));

@@ -140,6 +140,7 @@ FilterDialog::~FilterDialog() {
 }
 
 int FilterDialog::Run() {
+    if (closed_) return result();  // a dialog runs once
     // 1.
     CentreOnOwner();
     timer_.start();

@@ -146,6 +146,16 @@ TEST_F(FilterDialogTest, FilterThatFinishesDuringTheQuestionStillObeysYes) {
     EXPECT_TRUE(steps.AllDone());
 }
 
+TEST_F(FilterDialogTest, CancelWithoutARunningFilterClosesWithoutAsking) {
+    FilterDialog dialog(&view_, {At("folder")}, {});
+    ModalSteps steps;
+    steps.Then(test::IsMessageBox(), test::Press(QMessageBox::No));
+    dialog.reject();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(steps.Done(), 0);
+    EXPECT_EQ(dialog.Run(), QDialog::Rejected);  // closed already: it does not start again
+}
+
 TEST_F(FilterDialogTest, ControlsFollowTheTemplateAndHaveAccessibleNames) {
     FilterDialog dialog(&view_, {}, {});
     const QSize size = dialog.size();

@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QPainter>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
 #include "ui/filter_dialog.h"
+#include "ui/popup_menu_frame.h"
 
 namespace {
 
@@ -78,6 +81,15 @@ bool RenderList(const QString& folder, const std::string& media) {
     view.SortByColumn(chm::FileListModel::kStatusColumn);
     QApplication::processEvents();
     ok = Save(Render(view), folder, "file_list_by_status") && ok;
+    // The "FileList" menu for the focused, selected row, and for no row, framed as it opens.
+    for (const bool with_row : {true, false}) {
+        if (!with_row) view.selectionModel()->clear();
+        std::unique_ptr<QMenu> menu = view.MakeContextMenu();
+        chm::PopupMenuFrame frame;
+        frame.OnWindowCreated(menu.get());
+        menu->adjustSize();
+        ok = Save(Render(*menu), folder, with_row ? "file_list_menu" : "file_list_menu_greyed") && ok;
+    }
     view.SortByColumn(chm::FileListModel::kStatusColumn);
     view.SortByColumn(chm::FileListModel::kNameColumn);
     view.SortByColumn(chm::FileListModel::kNameColumn);
