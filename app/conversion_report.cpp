@@ -1,0 +1,141 @@
+#include "app/conversion_report.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QUrl>
+
+#include "app/app_settings.h"
+#include "app/dialog_units.h"
+#include "app/header_picture.h"
+#include "ui/message_box.h"
+
+namespace chm {
+
+namespace {
+
+const QString kProgramCaption = QStringLiteral("Tavorin Channel Merger");
+
+}  // namespace
+
+ReportBoldLine::ReportBoldLine(QWidget* parent) : QWidget(parent) {}
+
+void ReportBoldLine::SetText(const QString& text) {
+    text_ = text;
+    setAccessibleName(text);
+    update();
+}
+
+void ReportBoldLine::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Button));
+    QFont bold = font();
+    bold.setWeight(QFont::Bold);
+    painter.setFont(bold);
+    painter.setPen(palette().color(QPalette::ButtonText));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text_);
+}
+
+const QString& ConversionReport::CompletedCaption() {
+    static const QString text = QStringLiteral("Conversion Completed");
+    return text;
+}
+
+const QString& ConversionReport::FailedCaption() {
+    static const QString text = QStringLiteral("Conversion Failed");
+    return text;
+}
+
+QString ConversionReport::CountText(int converted, int total) {
+    return QStringLiteral("%1 of %2 files %3 converted successfully.")
+        .arg(converted)
+        .arg(total)
+        .arg(converted > 1 ? QStringLiteral("are") : QStringLiteral("is"));
+}
+
+QString ConversionReport::CannotOpenFolderText(const QString& folder) {
+    return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
+}
+
+ConversionReport::ConversionReport(int total, int converted, QString report_folder, QWidget* owner)
+    : QDialog(owner), report_folder_(std::move(report_folder)) {
+    setObjectName(QStringLiteral("ConversionReport"));
+    setWindowTitle(CompletedCaption());
+    setFont(DialogUnits::ShellDlgFont());
+    const DialogUnits du(font());
+    setFixedSize(du.Size(257, 143));
+
+    // The controls of the dialog's template, in its order (all children of the dialog).
+    auto* header = new HeaderPicture(this);
+    header->setGeometry(du.Rect(0, 0, 280, 34));
+    AddEtchedLine(this, du.Rect(0, 34, 281, 1));
+    bold_line_ = new ReportBoldLine(this);
+    bold_line_->setObjectName(QString::number(kBoldLineId));
+    bold_line_->setGeometry(du.Rect(17, 51, 221, 8));
+    bold_line_->SetText(QStringLiteral("Conversion completed."));
+    count_line_ = new QLabel(QStringLiteral("90 of 100 files are converted successfully."), this);
+    count_line_->setObjectName(QString::number(kCountLineId));
+    count_line_->setGeometry(du.Rect(17, 66, 221, 8));
+    dont_show_ = new QCheckBox(QStringLiteral("Don't show this to me again"), this);
+    dont_show_->setObjectName(QString::number(kDontShowId));
+    dont_show_->setGeometry(du.Rect(144, 95, 101, 8).adjusted(0, -2, 0, 2));
+    AddEtchedLine(this, du.Rect(8, 111, 243, 1));
+    open_folder_ = new QPushButton(QStringLiteral("Open Output Folder"), this);
+    open_folder_->setObjectName(QString::number(kOpenFolderId));
+    open_folder_->setGeometry(du.Rect(14, 120, 86, 14));
+    open_folder_->setAutoDefault(false);
+    close_ = new QPushButton(QStringLiteral("Close"), this);
+    close_->setObjectName(QString::number(kIdOk));
+    close_->setGeometry(du.Rect(196, 120, 50, 14));
+    close_->setDefault(true);
+    connect(open_folder_, &QPushButton::clicked, this, [this] { OpenOutputFolder(); });
+    connect(close_, &QPushButton::clicked, this, [this] { CloseReport(); });
+
+    // 2. One file that did not convert.
+    if (total < 2 && converted == 0) setWindowTitle(FailedCaption());
+    // 3.
+    if (total < 2)
+        bold_line_->SetText(converted > 0 ? QStringLiteral("File converted successfully.")
+                                          : QStringLiteral("Error converting specified file."));
+    // 4.
+    if (total > 1) count_line_->setText(CountText(converted, total));
+    else count_line_->hide();
+}
+
+bool ConversionReport::OpenOutputFolder() {
+    const QFileInfo folder(report_folder_);
+    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir()) {
+        // The file manager failing to open an existing folder is not reported.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(report_folder_));
+        return true;
+    }
+    ShowCenteredMessageBox(this, CannotOpenFolderText(report_folder_), kProgramCaption, kMbOk | kMbIconError);
+    return false;
+}
+
+void ConversionReport::CloseReport() {
+    if (dont_show_->isChecked()) AppSettings::Instance().show_conversion_report = false;
+    done(kIdOk);
+}
+
+// Escape and the close box end the report like its Close button: a tick the user set is not
+// thrown away because the window was closed another way.
+void ConversionReport::reject() { CloseReport(); }
+
+void ConversionReport::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!centred_) {
+        centred_ = true;
+        CentreOverOwner(*this);
+    }
+}
+
+int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner) {
+    ConversionReport report(total, converted, report_folder, owner);
+    return report.exec();
+}
+
+}  // namespace chm

@@ -1,0 +1,82 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace chm {
+
+// The bold first line of the report, drawn by the dialog: the dialog's font with weight 700
+// on the button-face colour.
+class ReportBoldLine : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ReportBoldLine(QWidget* parent = nullptr);
+    void SetText(const QString& text);
+    const QString& Text() const { return text_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString text_;
+};
+
+// The report at the end of a complete run: how many files were converted, a way to the folder
+// that holds them, and the offer to stop showing itself.
+class ConversionReport : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kIdd = 241;
+    static constexpr int kBoldLineId = 1005;
+    static constexpr int kCountLineId = 1006;
+    static constexpr int kOpenFolderId = 1007;
+    static constexpr int kDontShowId = 1010;
+
+    static const QString& CompletedCaption();  // "Conversion Completed"
+    static const QString& FailedCaption();     // "Conversion Failed"
+    // "%d of %d files %s converted successfully." with "are" for more than one, else "is".
+    static QString CountText(int converted, int total);
+    // "Cannot open folder: " with the folder in quotation marks and three blanks.
+    static QString CannotOpenFolderText(const QString& folder);
+
+    // `total` rows when the run ended, `converted` of them complete; `report_folder` is the
+    // effective output folder at that moment.
+    ConversionReport(int total, int converted, QString report_folder, QWidget* owner);
+
+    const QString& ReportFolder() const { return report_folder_; }
+    ReportBoldLine* BoldLine() const { return bold_line_; }
+    QLabel* CountLine() const { return count_line_; }
+    QCheckBox* DontShowAgain() const { return dont_show_; }
+    QPushButton* OpenFolderButton() const { return open_folder_; }
+    QPushButton* CloseButton() const { return close_; }
+
+    // "Open Output Folder": the folder opens in the file manager and the report stays; a folder
+    // that is gone is reported over the dialog. True when the folder was handed on.
+    bool OpenOutputFolder();
+    // "Close": a ticked "Don't show this to me again" turns the report off (written at exit).
+    void CloseReport();
+
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QString report_folder_;
+    ReportBoldLine* bold_line_;
+    QLabel* count_line_;
+    QCheckBox* dont_show_;
+    QPushButton* open_folder_;
+    QPushButton* close_;
+    bool centred_ = false;
+};
+
+// Runs the report modally over `owner` (the active window at that moment, or none).
+int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner);
+
+}  // namespace chm
