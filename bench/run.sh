@@ -4,3 +4,4 @@ set -euo pipefail
 build=${1:-build}
 "$build/bench/fold_bench" --benchmark_counters_tabular=true
 "$build/bench/fold_memory"
+bash "$(dirname "$0")/convert_wav.sh" "$build"

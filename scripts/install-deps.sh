@@ -12,7 +12,7 @@ packages=(
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
   libmpg123-dev libmp3lame-dev libmp3lame0 lame
   libtag1-dev libtinyxml2-dev
-  ffmpeg sox
+  ffmpeg sox time
   xvfb xdotool x11-utils imagemagick dbus
 )
 
