@@ -1,6 +1,8 @@
 #include "audio/mp3_decoder.h"
 
+#include <fcntl.h>
 #include <mpg123.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -351,15 +353,23 @@ bool VeMp3Decoder::Open(const std::string& path) {
     if (!handle_) return false;
     // Its diagnostics would go to the program's stderr; results are all the engine uses.
     mpg123_param(handle_.get(), MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-    // 4.-5. Paths are UTF-8 already, the narrow form the library takes.
-    if (mpg123_open(handle_.get(), path.c_str()) != MPG123_OK) {
+    // 4.-5. Paths are bytes here, the form the system takes. O_NONBLOCK lets a pipe under the
+    // name be seen and refused instead of blocking the open; a regular file reads the same
+    // without it.
+    file_.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (!file_.IsValid() || ::fstat(file_.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        mpg123_open_fd(handle_.get(), file_.Get()) != MPG123_OK) {
         Close();
         return false;
     }
     return true;
 }
 
-void VeMp3Decoder::Close() { handle_.reset(); }
+void VeMp3Decoder::Close() {
+    handle_.reset();
+    file_.Reset();
+}
 
 bool QueryMp3Info(const std::string& path, int32_t* channels, int32_t* rate, int32_t* bit_rate,
                   double* duration) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audio/media_info.h"
+#include "platform/unique_fd.h"
 
 // libmpg123's handle type, so that users of the decoder need not see its header.
 struct mpg123_handle_struct;
@@ -31,6 +32,10 @@ private:
     struct HandleCloser {
         void operator()(mpg123_handle_struct* handle) const;
     };
+    // The file is opened here, not by the library, so that only a regular file is ever read:
+    // the library's own open would block on a named pipe for as long as no writer comes. It
+    // outlives the handle that reads it.
+    UniqueFd file_;
     std::unique_ptr<mpg123_handle_struct, HandleCloser> handle_;
 };
 
