@@ -5,3 +5,4 @@ build=${1:-build}
 "$build/bench/fold_bench" --benchmark_counters_tabular=true
 "$build/bench/fold_memory"
 bash "$(dirname "$0")/convert_wav.sh" "$build"
+bash "$(dirname "$0")/convert_formats.sh" "$build"

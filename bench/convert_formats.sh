@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Converts a 10-minute stereo MP3 and a 10-minute stereo WMA of music-like content to mono
+# with tavorin-chm and with the usual command-line tools in one run, and prints the wall times
+# (best of three; the engine's work pacer pauses are included) and their ratios.
+#   MP3: lame --decode | lame -m m -q 2 -V 4 -b 128 -B 192, and ffmpeg with libmp3lame at the
+#        same VBR quality and algorithm quality (ffmpeg's wrapper cannot set the VBR minimum
+#        and maximum, nor turn the bit reservoir off as the engine does).
+#   WMA: ffmpeg -ac 1 -c:a wmav2 at the bit rate that the engine's codec catalogue chooses for
+#        mono 44.1 kHz (48 kbit/s).
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+chm="$build/cli/tavorin-chm"
+work=$(mktemp -d /tmp/chm-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+wma_rate=48k
+
+# Several partials per channel with a slow tremolo: not a pure tone, left and right distinct.
+make_music() {  # seconds, output
+    sox -n -r 44100 -b 16 -c 2 "$2" synth "$1" sine 220 sine 277 sine 330 sine 415 \
+        remix 1,3 2,4 tremolo 0.3 40 gain -n -3
+}
+
+# "wall cpu" seconds of a shell command: the run of least wall time out of three (the file cache
+# is warm after the first), with the processor time (user + system, children included) of that
+# run, which a machine loaded by other work disturbs less than the wall time.
+best_of_three() {
+    local best="" best_cpu=""
+    for _ in 1 2 3; do
+        rm -rf "$work"/out*.* "$work"/chm/*
+        local times t cpu
+        times=$(/usr/bin/time -f '%e %U %S' bash -c "$1" 2>&1 > /dev/null | tail -n 1)
+        t=$(echo "$times" | awk '{ print $1 }')
+        cpu=$(echo "$times" | awk '{ print $2 + $3 }')
+        if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t best_cpu=$cpu; fi
+    done
+    echo "$best $best_cpu"
+}
+
+# What ffprobe says of an output.
+probe() {  # file
+    ffprobe -v error -show_entries stream=codec_name,channels,sample_rate:format=duration,bit_rate \
+        -of default=noprint_wrappers=1:nokey=0 "$1" | tr '\n' ' '
+}
+
+make_music 600 "$work/music.wav"
+lame --quiet -V 2 "$work/music.wav" "$work/in.mp3"
+ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a wmav2 -b:a 128k "$work/in.wma"
+rm -f "$work/music.wav"
+mkdir -p "$work/chm"
+
+read -r t_chm_mp3 c_chm_mp3 <<< "$(best_of_three "'$chm' convert --output-folder '$work/chm' '$work/in.mp3' 2> /dev/null")"
+read -r t_lame c_lame <<< "$(best_of_three "lame --quiet --decode '$work/in.mp3' - | lame --quiet -m m -q 2 -V 4 -b 128 -B 192 - '$work/out-lame.mp3'")"
+read -r t_ffmpeg_mp3 c_ffmpeg_mp3 <<< "$(best_of_three "ffmpeg -loglevel error -nostdin -y -i '$work/in.mp3' -ac 1 -c:a libmp3lame -q:a 4 -compression_level 2 '$work/out-ffmpeg.mp3'")"
+"$chm" convert --output-folder "$work/chm" "$work/in.mp3" > /dev/null
+printf 'ten minutes, 44.1 kHz stereo MP3 to mono VBR MP3 (best of 3: wall seconds, processor seconds)\n'
+printf '  tavorin-chm %.3f (%.2f)   lame | lame %.3f (%.2f)   ffmpeg libmp3lame %.3f (%.2f)\n' \
+    "$t_chm_mp3" "$c_chm_mp3" "$t_lame" "$c_lame" "$t_ffmpeg_mp3" "$c_ffmpeg_mp3"
+awk -v c="$t_chm_mp3" -v l="$t_lame" -v f="$t_ffmpeg_mp3" \
+    'BEGIN { printf "  wall ratio to lame %.2f (target <= 1.3)   wall ratio to ffmpeg %.2f\n", c / l, c / f }'
+printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.mp3")"
+printf '  ffmpeg output:      %s\n' "$(probe "$work/out-ffmpeg.mp3")"
+rm -rf "$work/chm"/* "$work/in.mp3"
+
+read -r t_chm_wma c_chm_wma <<< "$(best_of_three "'$chm' convert --output-folder '$work/chm' '$work/in.wma' 2> /dev/null")"
+read -r t_ffmpeg_wma c_ffmpeg_wma <<< "$(best_of_three "ffmpeg -loglevel error -nostdin -y -i '$work/in.wma' -ac 1 -c:a wmav2 -b:a $wma_rate '$work/out-ffmpeg.wma'")"
+"$chm" convert --output-folder "$work/chm" "$work/in.wma" > /dev/null
+printf 'ten minutes, 44.1 kHz stereo WMA to mono WMA at %s (best of 3: wall seconds, processor seconds)\n' "$wma_rate"
+printf '  tavorin-chm %.3f (%.2f)   ffmpeg wmav2 %.3f (%.2f)\n' "$t_chm_wma" "$c_chm_wma" "$t_ffmpeg_wma" "$c_ffmpeg_wma"
+awk -v c="$t_chm_wma" -v f="$t_ffmpeg_wma" 'BEGIN { printf "  wall ratio to ffmpeg %.2f (target <= 1.5)\n", c / f }'
+printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.wma")"
