@@ -15,8 +15,8 @@ namespace chm {
 OptionsDialog::OptionsDialog(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("OptionsDialog"));
     setWindowTitle(QStringLiteral("Options"));
-    setFont(DialogUnits::ShellDlgFont());
-    const DialogUnits du(font());
+    setFont(DialogUnitScale::ShellDlgFont());
+    const DialogUnitScale du(font());
     setFixedSize(du.Size(280, 175));
 
     // The controls of the dialog's template, in its order (all children of the dialog).

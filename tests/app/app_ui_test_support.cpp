@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -68,6 +69,13 @@ void WriteStereoWav(const std::string& path, double seconds, int sample_rate) {
         out.write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(size_t{n} * 4));
     }
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool EncodeAudio(const std::string& wav, const std::string& output) {
+    const bool mp3 = output.size() > 4 && output.compare(output.size() - 4, 4, ".mp3") == 0;
+    const std::string codec = mp3 ? "libmp3lame -b:a 160k" : "wmav2 -b:a 128k";
+    const std::string command = "ffmpeg -nostdin -v error -y -i '" + wav + "' -c:a " + codec + " '" + output + "'";
+    return std::system(command.c_str()) == 0;
 }
 
 int ProbeChannels(const std::string& path) {

@@ -17,6 +17,10 @@ bool RunLoopUntil(const std::function<bool()>& condition, std::chrono::milliseco
 // A 16-bit PCM WAV with two different sines in its left and right channels.
 void WriteStereoWav(const std::string& path, double seconds, int sample_rate = 44100);
 
+// Encodes a WAV file with ffmpeg into the format of `output`'s extension (".mp3" with LAME,
+// ".wma" as Windows Media Audio 2), keeping its channels. True when ffmpeg succeeded.
+bool EncodeAudio(const std::string& wav, const std::string& output);
+
 // The number of channels ffprobe reads in the file's first audio stream; -1 when it cannot.
 int ProbeChannels(const std::string& path);
 

@@ -64,7 +64,7 @@ TEST_F(ConversionReportTest, FiveFilesTwoConvertedSaysAre) {
 
 TEST_F(ConversionReportTest, TheControlsSitWhereTheTemplatePutsThem) {
     auto report = Make(3, 3);
-    const DialogUnits du(report->font());
+    const DialogUnitScale du(report->font());
     EXPECT_EQ(report->size(), du.Size(257, 143));
     EXPECT_EQ(report->BoldLine()->geometry(), du.Rect(17, 51, 221, 8));
     EXPECT_EQ(report->CountLine()->geometry(), du.Rect(17, 66, 221, 8));
