@@ -30,6 +30,7 @@
 #include "ui/gfx/images.h"
 #include "ui/header_style.h"
 #include "ui/output_box.h"
+#include "ui/skin_fonts.h"
 #include "ui/skinned_menu.h"
 #include "ui/task_progress_bar.h"
 #include "ui/task_progress_draw.h"
@@ -252,6 +253,73 @@ TEST_F(WorkViewTest, TheAddButtonOpensTheMenuDrawnInTheSkin) {
     EXPECT_GT(darkest(files_item, files_item.width() - SkinnedMenuStyle::kTextRightGap + 1, files_item.width()).first, 200);
     EXPECT_EQ(drawn.pixel(int((files_item.left() + 5) * ratio), int(files_item.center().y() * ratio)),
               SkinnedMenuStyle::kGutter);
+}
+
+// A menu of the skin with a default item and an item with a tab part, drawn by itself.
+TEST_F(WorkViewTest, TheDefaultItemIsBoldAndTextAfterATabIsRightAligned) {
+    VeSkinnedMenu menu;
+    menu.addAction(QStringLiteral("A much longer item that sets the menu's width"));
+    QAction* plain = menu.addAction(QStringLiteral("Play"));
+    QAction* play = menu.addAction(QStringLiteral("Play\tEnter"));
+    menu.setDefaultAction(play);
+    QImage drawn;
+    QRect plain_item, play_item;
+    QTimer::singleShot(0, [&] {
+        test::WaitFor([&menu] { return menu.isVisible(); }, 5s);
+        drawn = menu.grab().toImage();
+        plain_item = menu.actionGeometry(plain);
+        play_item = menu.actionGeometry(play);
+        menu.close();
+    });
+    TrackSkinnedMenu(menu, view_->mapToGlobal(QPoint(100, 100)));
+    ASSERT_FALSE(drawn.isNull());
+    const qreal ratio = drawn.devicePixelRatio();
+    // The columns of an item that hold text, left to right.
+    const auto ink_columns = [&](const QRect& item) {
+        std::vector<int> columns;
+        for (int x = item.left(); x <= item.right(); ++x)
+            for (int y = item.top(); y <= item.bottom(); ++y)
+                if (qGray(drawn.pixel(int(x * ratio), int(y * ratio))) < 110) {
+                    columns.push_back(x - item.left());
+                    break;
+                }
+        return columns;
+    };
+    const std::vector<int> plain_ink = ink_columns(plain_item);
+    const std::vector<int> play_ink = ink_columns(play_item);
+    ASSERT_FALSE(plain_ink.empty());
+    ASSERT_FALSE(play_ink.empty());
+    EXPECT_GE(plain_ink.front(), SkinnedMenuStyle::kTextLeft - 1);
+    EXPECT_GE(play_ink.front(), SkinnedMenuStyle::kTextLeft - 1);
+    // "Enter" ends where the text ends, 20 pixels before the item's right edge, far from "Play".
+    EXPECT_GE(play_ink.back(), play_item.width() - SkinnedMenuStyle::kTextRightGap - 3);
+    EXPECT_LE(play_ink.back(), play_item.width() - SkinnedMenuStyle::kTextRightGap);
+    EXPECT_GT(play_ink.back() - plain_ink.back(), 100);
+    // The default item's "Play" is bold: wider than the plain one.
+    const int bold_end = *std::find_if(play_ink.rbegin(), play_ink.rend(), [&](int x) { return x < plain_ink.back() + 12; });
+    EXPECT_GT(bold_end, plain_ink.back());
+    EXPECT_GT(QFontMetrics(GetSkinFont(SkinFont::kBold13)).horizontalAdvance(QStringLiteral("Play")),
+              QFontMetrics(GetSkinFont(SkinFont::kRegular13)).horizontalAdvance(QStringLiteral("Play")));
+}
+
+TEST_F(WorkViewTest, BrowseFillsTheOutputBoxFromTheFolderPicker) {
+    const QString folder = QString::fromStdString(scratch_.Path());
+    QString caption;
+    test::ModalAnswer answer([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        caption = dialog->windowTitle();
+        dialog->setDirectory(folder);
+        dialog->selectFile(folder);
+        static_cast<QDialog*>(dialog)->accept();  // public in QDialog
+    });
+    Button(VeWorkView::kBrowseButton)->click();
+    ASSERT_TRUE(answer.Answered());
+    EXPECT_EQ(caption, QStringLiteral("Please select a folder:"));
+    EXPECT_EQ(view_->OutputBox()->Value(), folder);
 }
 
 TEST_F(WorkViewTest, TheListHeadersAreDrawnInTheSkin) {
