@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Fuzzes every reader of untrusted files: configures and builds the libFuzzer programs (clang,
+# -DCHM_FUZZ=ON, in a build folder of their own), makes their seeds, replays every input saved
+# under tests/corpus/<target>/, then runs each target on its growing corpus. Exits non-zero when
+# any target crashed, hung, leaked or broke one of its checks; what it found is kept under
+# <build>/fuzz/artifacts/<target>/ (copy it into tests/corpus/<target>/ with the fix).
+#
+#   scripts/run-fuzz.sh SECONDS        each target for SECONDS (CI: 30)
+#   scripts/run-fuzz.sh --runs N       each target for N executions (bench/fuzz_long.sh)
+#
+# CHM_FUZZ_BUILD names the build folder (default build-fuzz); CHM_FUZZ_TARGETS limits the run
+# to some targets ("wav_probe mp3_info").
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$(pwd)
+
+usage() {
+    echo "usage: $0 SECONDS | --runs N" >&2
+    exit 2
+}
+limit=()
+case "${1:-}" in
+    --runs) [[ "${2:-}" =~ ^[0-9]+$ ]] || usage; limit=(-runs="$2"); what="$2 executions" ;;
+    *) [[ "${1:-}" =~ ^[0-9]+$ ]] || usage; limit=(-max_total_time="$1"); what="$1 s" ;;
+esac
+
+build=${CHM_FUZZ_BUILD:-$source_dir/build-fuzz}
+targets=(${CHM_FUZZ_TARGETS:-wav_probe wav_chunks load_wav wma_probe mp3_info mp3_decode settings_load})
+started=$(date +%s)
+
+echo "== configure and build the fuzz programs in $build"
+cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCHM_FUZZ=ON -DCHM_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j 2 --target fuzz_programs
+built=$(date +%s)
+
+state=$build/fuzz
+mkdir -p "$state"
+echo "== seeds"
+"$source_dir/scripts/make-fuzz-seeds.sh" "$state/seeds"
+
+# The inputs are written as files for every execution: a memory file system keeps that from
+# being the bottleneck. The folder goes at the end, whatever happened.
+if [[ -d /dev/shm && -w /dev/shm ]]; then
+    scratch=$(mktemp -d /dev/shm/chm-fuzz-run-XXXXXX)
+else
+    mkdir -p "$state/tmp"
+    scratch=$(mktemp -d "$state/tmp/run-XXXXXX")
+fi
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
+# GLib's library constructor allocates once and never frees; nothing else is excused.
+export LSAN_OPTIONS=suppressions=$source_dir/tests/fuzz/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+dictionary() {
+    case "$1" in
+        wav_probe | wav_chunks | load_wav) echo "-dict=$source_dir/tests/fuzz/wav.dict" ;;
+        wma_probe) echo "-dict=$source_dir/tests/fuzz/asf.dict" ;;
+        settings_load) echo "-dict=$source_dir/tests/fuzz/settings.dict" ;;
+    esac
+}
+
+failed=()
+summary=()
+for target in "${targets[@]}"; do
+    program=$build/tests/fuzz/fuzz_$target
+    corpus=$state/corpus/$target
+    artifacts=$state/artifacts/$target
+    log=$state/logs/$target.log
+    mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+    echo "== $target: saved inputs"
+    saved=()
+    if [[ -d tests/corpus/$target ]]; then
+        while IFS= read -r -d '' file; do saved+=("$file"); done < <(find "tests/corpus/$target" -type f -print0 | sort -z)
+    fi
+    if ((${#saved[@]} > 0)); then
+        if ! "$program" -timeout=60 "${saved[@]}" >"$log.replay" 2>&1; then
+            echo "   a saved input fails again:"; tail -n 30 "$log.replay"
+            failed+=("$target (saved input)")
+            summary+=("$(printf '%-14s %s' "$target" 'a saved input of tests/corpus fails again')")
+            continue
+        fi
+    fi
+    echo "   ${#saved[@]} replayed; fuzzing for $what"
+    t0=$(date +%s)
+    status=0
+    # shellcheck disable=SC2046
+    "$program" "${limit[@]}" -timeout=20 -rss_limit_mb=2560 -max_len=8192 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" $(dictionary "$target") "$corpus" "$state/seeds/$target" >"$log" 2>&1 || status=$?
+    t1=$(date +%s)
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+    coverage=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1 || true)
+    units=$(find "$corpus" -type f | wc -l)
+    line=$(printf '%-14s %10s runs %7s/s  %-20s corpus %5s  %4ss' "$target" "${runs:-?}" "${speed:-?}" \
+        "${coverage:-cov: ?}" "$units" $((t1 - t0)))
+    if ((status != 0)); then
+        echo "   FAILED (exit $status):"
+        grep -E 'ERROR|SUMMARY|fuzz target failure|Test unit written|deadly signal|timeout' "$log" | head -n 20 || true
+        failed+=("$target")
+        line+="  FAILED, see $log"
+    fi
+    summary+=("$line")
+done
+
+finished=$(date +%s)
+echo
+echo "== fuzz summary ($what per target; build $((built - started)) s, total $((finished - started)) s)"
+printf '%s\n' "${summary[@]}"
+if ((${#failed[@]} > 0)); then
+    echo "FAILED: ${failed[*]}; inputs kept under $state/artifacts/"
+    exit 1
+fi
+echo "all ${#targets[@]} targets clean"
