@@ -9,7 +9,9 @@
 namespace chm {
 
 // A file with one mapping and at most one mapped view. The "mapping" of this platform is the
-// file's reserved size: creating or resizing it grows the file with allocated zeros.
+// file's reserved size: creating or resizing it grows the file with allocated zeros. The sample
+// store and the output stream reserve their room this way but move their bytes with positioned
+// reads and writes (Fd()), which costs less than faulting a shared mapping in page by page.
 class VeMappedFile {
 public:
     VeMappedFile() = default;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "platform/file_mapping.h"
 #include "platform/file_system.h"
@@ -16,6 +17,8 @@ namespace chm {
 namespace {
 
 constexpr uint64_t kMaxPosition = std::numeric_limits<uint32_t>::max();
+// Writes of at least this many bytes skip the pending buffer.
+constexpr uint64_t kDirectWrite = VeMappedFileStream::kViewUnit / 4;
 
 uint64_t RoundUpToUnit(uint64_t size) {
     const uint64_t unit = VeMappedFileStream::kViewUnit;
@@ -71,15 +74,22 @@ uint32_t VeMappedFileStream::Tell() const { return position_; }
 
 void VeMappedFileStream::Close() {
     if (mode_ == Mode::kWriting && file_.IsFileOpen()) {
+        // Bytes the file refused leave it short of its content, so that a caller who checks
+        // its length sees the failure.
+        uint64_t keep = logical_size_;
+        if (!WritePending()) keep = std::min(keep, pending_offset_);
         // The mapping grew in whole units; the file keeps only its content.
         file_.CloseMapping();
         const int64_t on_disk = FileSize(file_.Fd());
-        if (on_disk > static_cast<int64_t>(logical_size_)) {
-            while (::ftruncate(file_.Fd(), static_cast<off_t>(logical_size_)) != 0 && errno == EINTR) {
+        if (on_disk > static_cast<int64_t>(keep)) {
+            while (::ftruncate(file_.Fd(), static_cast<off_t>(keep)) != 0 && errno == EINTR) {
             }
         }
     }
     file_.Close();
+    pending_.reset();
+    pending_offset_ = 0;
+    pending_size_ = 0;
     logical_size_ = 0;
     position_ = 0;
     mode_ = Mode::kClosed;
@@ -91,18 +101,12 @@ uint32_t VeMappedFileStream::Read(void* buffer, uint32_t element_size, uint32_t 
     // 2.
     const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(element_size) * count, logical_size_ - position_);
     if (n == 0) return 0;
-    // 3. and 4.
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    const uint64_t done = mode_ == Mode::kReading ? ReadAt(bytes, n) : ReadMapped(bytes, n);
+    // 3. and 4. Bytes still pending are written out first, so that the file holds them.
+    if (mode_ == Mode::kWriting && !WritePending()) return 0;
+    const uint64_t done = ReadAt(static_cast<uint8_t*>(buffer), n);
     // 5.
     position_ += static_cast<uint32_t>(done);
     return static_cast<uint32_t>(done / element_size);
-}
-
-uint64_t VeMappedFileStream::ReadMapped(uint8_t* buffer, uint64_t n) {
-    if (!file_.ViewCovers(position_, n) && !MapUnitsFor(position_, n)) return 0;
-    std::memcpy(buffer, static_cast<const uint8_t*>(file_.ViewAddress()) + (position_ - file_.ViewOffset()), n);
-    return n;
 }
 
 uint64_t VeMappedFileStream::ReadAt(uint8_t* buffer, uint64_t n) const {
@@ -124,16 +128,43 @@ uint32_t VeMappedFileStream::Write(const void* buffer, uint32_t element_size, ui
     const uint64_t n = static_cast<uint64_t>(element_size) * count;
     // Content beyond 4 GiB - 1 could not be addressed with the stream's positions.
     if (n > kMaxPosition - position_) return 0;
-    // 2. and 3.
-    if (!file_.ViewCovers(position_, n)) {
-        if (position_ + n > file_.MappingSize() && !GrowMapping(position_ + n)) return 0;
-        if (!MapUnitsFor(position_, n)) return 0;
-    }
-    std::memcpy(static_cast<uint8_t*>(file_.ViewAddress()) + (position_ - file_.ViewOffset()), buffer, n);
+    // 2. and 3. The file grows in whole units before anything is written into the new room.
+    if (position_ + n > file_.MappingSize() && !GrowMapping(position_ + n)) return 0;
+    if (!WriteAt(static_cast<const uint8_t*>(buffer), n)) return 0;
     // 4.
     logical_size_ = std::max<uint32_t>(logical_size_, static_cast<uint32_t>(position_ + n));
     position_ += static_cast<uint32_t>(n);
     return count;
+}
+
+bool VeMappedFileStream::WriteAt(const uint8_t* bytes, uint64_t n) {
+    const uint64_t end = position_ + n;
+    // Bytes that continue or overlap the pending ones, within one unit, join them.
+    if (pending_size_ != 0 && position_ >= pending_offset_ && position_ <= pending_offset_ + pending_size_ &&
+        end - pending_offset_ <= kViewUnit) {
+        std::memcpy(pending_.get() + (position_ - pending_offset_), bytes, n);
+        pending_size_ = std::max(pending_size_, end - pending_offset_);
+        return true;
+    }
+    if (!WritePending()) return false;
+    // Large pieces go to the file at once: collecting them would only copy them twice.
+    if (n >= kDirectWrite) return WriteFileAt(file_.Fd(), bytes, n, position_);
+    if (!pending_) {
+        pending_.reset(new (std::nothrow) uint8_t[kViewUnit]);
+        if (!pending_) return false;
+    }
+    std::memcpy(pending_.get(), bytes, n);
+    pending_offset_ = position_;
+    pending_size_ = n;
+    return true;
+}
+
+bool VeMappedFileStream::WritePending() {
+    if (pending_size_ == 0) return true;
+    // The room was reserved when the file grew, so only a failing device refuses these bytes.
+    if (!WriteFileAt(file_.Fd(), pending_.get(), pending_size_, pending_offset_)) return false;
+    pending_size_ = 0;
+    return true;
 }
 
 bool VeMappedFileStream::GrowMapping(uint64_t end) {
@@ -145,19 +176,8 @@ bool VeMappedFileStream::GrowMapping(uint64_t end) {
     return false;
 }
 
-bool VeMappedFileStream::MapUnitsFor(uint64_t position, uint64_t n) {
-    const uint64_t unit = kViewUnit;
-    const uint64_t u0 = position / unit;
-    const uint64_t u1 = (position + n - 1) / unit;
-    const uint64_t last = (file_.MappingSize() - 1) / unit;
-    // The mapping need not end on a unit boundary (a new file starts at its initial size), so
-    // a view that reaches the last unit runs to the end of the mapping.
-    const uint64_t size = u1 >= last ? 0 : (u1 - u0 + 1) * unit;
-    return file_.Remap(u0 * unit, size) != nullptr;
-}
-
 void VeMappedFileStream::Flush() {
-    if (mode_ == Mode::kWriting && file_.ViewAddress()) file_.FlushView();
+    if (mode_ == Mode::kWriting && WritePending()) ::fdatasync(file_.Fd());
 }
 
 bool VeMappedFileStream::Seek(int64_t offset, int origin) {

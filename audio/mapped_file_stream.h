@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "audio/byte_stream.h"
@@ -7,8 +8,12 @@
 
 namespace chm {
 
-// A byte stream over a file. Output files are written through a mapping that grows in whole
-// view units and are cut to the exact length of their content when the stream closes.
+// A byte stream over a file. Output files grow in whole view units, reserved on disk so that a
+// full disk fails the write that needs the room, and are cut to the exact length of their
+// content when the stream closes.
+// Output is collected in a buffer of one view unit and written with positioned writes rather
+// than through a shared mapping: every 4 KiB page of a written mapping faults on its own, which
+// cost far more system time than copying the bytes once.
 // Sources are read with positioned reads instead of a mapping: another program may truncate a
 // source while it is read, and a mapped view of the lost part would fault instead of failing.
 class VeMappedFileStream : public VeByteStream {
@@ -42,16 +47,22 @@ public:
 private:
     enum class Mode { kClosed, kReading, kWriting };
 
-    // Maps the view units that [position, position + n) touches, replacing the current view.
-    bool MapUnitsFor(uint64_t position, uint64_t n);
     bool GrowMapping(uint64_t end);
-    uint64_t ReadMapped(uint8_t* buffer, uint64_t n);
+    // Puts [position, position + n) into the pending bytes or, when they cannot take it, writes
+    // them out and the new bytes after them.
+    bool WriteAt(const uint8_t* bytes, uint64_t n);
+    // Writes the pending bytes to the file; false when the file refused them (they stay pending).
+    bool WritePending();
     uint64_t ReadAt(uint8_t* buffer, uint64_t n) const;
 
     VeMappedFile file_;
     uint32_t logical_size_ = 0;
     uint32_t position_ = 0;
     Mode mode_ = Mode::kClosed;
+    // Written bytes not yet in the file: [pending_offset_, pending_offset_ + pending_size_).
+    std::unique_ptr<uint8_t[]> pending_;
+    uint64_t pending_offset_ = 0;
+    uint64_t pending_size_ = 0;
 };
 
 }  // namespace chm

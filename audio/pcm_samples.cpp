@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -44,6 +45,79 @@ void StoreInt16(uint8_t* p, int16_t value) {
     const auto bits = static_cast<uint16_t>(value);
     p[0] = static_cast<uint8_t>(bits & 0xFF);
     p[1] = static_cast<uint8_t>(bits >> 8);
+}
+
+// The 16-bit loops convert blocks of this constant length, so that the compiler turns each
+// block into vector code (at -O2 it vectorises no loop that would need a scalar remainder);
+// only a page's last partial block goes sample by sample.
+constexpr uint32_t kBlock = 16;
+
+// floor(x * 32768 + 0.5) clamped to [-32768, 32767], NaN giving 0, for every float, but
+// without a branch so that a block of it becomes vector code: a magnitude above 1 is clamped to
+// 1 on the bits (the result saturates either way), the floor is the truncation corrected by the
+// exact fraction v - trunc(v), and NaN is masked out at the end.
+inline int16_t RoundToInt16(float x) {
+    int32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const int32_t magnitude = bits & 0x7FFFFFFF;
+    const int32_t clamped_bits = magnitude > 0x3F800000 ? (bits & INT32_MIN) | 0x3F800000 : bits;
+    float clamped;
+    std::memcpy(&clamped, &clamped_bits, sizeof clamped);
+    const float v = clamped * 32768.0f;  // exact: a power of two
+    const int32_t t = static_cast<int32_t>(v);
+    const float fraction = v - static_cast<float>(t);  // exact as well
+    int32_t rounded = t + (fraction >= 0.5f) - (fraction < -0.5f);
+    rounded = rounded < 32767 ? rounded : 32767;
+    const int32_t keep = -static_cast<int32_t>(magnitude <= 0x7F800000);
+    return static_cast<int16_t>(rounded & keep);
+}
+
+// n <= kBlock samples to 16-bit values.
+void RoundBlock(const float* __restrict samples, int16_t* __restrict values, uint32_t n) {
+    if (n == kBlock) {
+        for (uint32_t j = 0; j < kBlock; ++j) values[j] = RoundToInt16(samples[j]);
+        return;
+    }
+    for (uint32_t j = 0; j < n; ++j) values[j] = RoundToInt16(samples[j]);
+}
+
+// n <= kBlock values into one slot of consecutive 16-bit frames of `channels` samples.
+void StoreBlock(const int16_t* __restrict values, uint8_t* __restrict slot, uint32_t n, uint16_t channels) {
+    if (n == kBlock && channels == 1) {
+        for (uint32_t j = 0; j < kBlock; ++j) StoreInt16(slot + j * 2, values[j]);
+        return;
+    }
+    for (uint32_t j = 0; j < n; ++j) StoreInt16(slot + size_t{j} * channels * 2, values[j]);
+}
+
+inline float SampleOfInt16(int16_t s) { return static_cast<float>(s) * (1.0f / 32768.0f); }
+
+// frames 16-bit samples of one slot of interleaved frames to floats. Out of line: inlined into
+// its caller the blocks are no longer vectorised.
+[[gnu::noinline]] void LoadInt16Slot(const uint8_t* __restrict source, float* __restrict samples, uint32_t frames,
+                                     uint16_t channels, uint16_t channel_index) {
+    uint32_t k = 0;
+    if (channels == 1) {
+        for (; k + kBlock <= frames; k += kBlock) {
+            const uint8_t* __restrict in = source + size_t{k} * 2;
+            float* __restrict out = samples + k;
+            for (uint32_t j = 0; j < kBlock; ++j) out[j] = SampleOfInt16(LoadInt16(in + j * 2));
+        }
+    } else if (channels == 2) {
+        // A whole frame is loaded and the slot's half taken: constant strides and shifts only.
+        const unsigned shift = channel_index * 16u;
+        for (; k + kBlock <= frames; k += kBlock) {
+            const uint8_t* __restrict in = source + size_t{k} * 4;
+            float* __restrict out = samples + k;
+            for (uint32_t j = 0; j < kBlock; ++j) {
+                const uint8_t* p = in + j * 4;
+                const uint32_t frame =
+                    uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+                out[j] = SampleOfInt16(static_cast<int16_t>(static_cast<uint16_t>(frame >> shift)));
+            }
+        }
+    }
+    for (; k < frames; ++k) samples[k] = SampleOfInt16(LoadInt16(source + (size_t{k} * channels + channel_index) * 2));
 }
 
 bool IsReadableHeader(const VeAudioFormat& header) {
@@ -118,16 +192,12 @@ void WriteBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& h
 
 }  // namespace
 
-float Int16ToFloat(int16_t s) { return static_cast<float>(s) * (1.0f / 32768.0f); }
+float Int16ToFloat(int16_t s) { return SampleOfInt16(s); }
 
 float Uint8ToFloat(uint8_t b) { return static_cast<float>(int{b} - 128) * (1.0f / 128.0f); }
 
-int16_t FloatToInt16(float x) {
-    // NaN carries no level at all; it becomes silence rather than an undefined conversion.
-    if (std::isnan(x)) return 0;
-    const double v = std::floor(static_cast<double>(x) * 32768.0 + 0.5);
-    return static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
-}
+// NaN carries no level at all; it becomes silence rather than an undefined conversion.
+int16_t FloatToInt16(float x) { return RoundToInt16(x); }
 
 uint8_t FloatToUint8(float x) {
     if (std::isnan(x)) return 128;
@@ -174,14 +244,14 @@ uint32_t ImportPcm(VeChannel& channel, int64_t page, std::span<const uint8_t> by
     // At most a page, and at most what this page holds: the last page of a store is shorter.
     if (frames > channel.store->SamplesPerPage() || frames > channel.store->PageLength(page)) return 0;
     if (bytes.size() < size_t{frames} * block_align) return 0;
-    float* samples = channel.store->MapPage(page, size_t{frames} * sizeof(float));
+    // Every mapped sample is overwritten: the old ones need not be read first.
+    float* samples = channel.store->MapPage(page, size_t{frames} * sizeof(float), PageAccess::kWrite);
     if (!samples) return 0;
     const uint8_t* source = bytes.data();
     if (width == 1) {
         for (uint32_t k = 0; k < frames; ++k) samples[k] = Uint8ToFloat(source[size_t{k} * channels + channel_index]);
     } else {
-        for (uint32_t k = 0; k < frames; ++k)
-            samples[k] = Int16ToFloat(LoadInt16(source + (size_t{k} * channels + channel_index) * 2));
+        LoadInt16Slot(source, samples, frames, channels, channel_index);
     }
     return frames;
 }
@@ -192,14 +262,18 @@ uint32_t ExportPcm(VeChannel& channel, int64_t page, std::span<uint8_t> buffer, 
     if (!IsUsablePage(channel, page) || !buffer.data() || width == 0 || channel_index >= channels) return 0;
     const uint32_t n = channel.store->PageLength(page);
     if (capacity_frames < n || buffer.size() < size_t{capacity_frames} * block_align) return 0;
-    const float* samples = channel.store->MapPage(page);
+    const float* samples = channel.store->MapPage(page, 0, PageAccess::kRead);
     if (!samples) return 0;
     uint8_t* target = buffer.data();
     if (width == 1) {
         for (uint32_t k = 0; k < n; ++k) target[size_t{k} * channels + channel_index] = FloatToUint8(samples[k]);
     } else {
-        for (uint32_t k = 0; k < n; ++k)
-            StoreInt16(target + (size_t{k} * channels + channel_index) * 2, FloatToInt16(samples[k]));
+        int16_t values[kBlock];
+        for (uint32_t k = 0; k < n; k += kBlock) {
+            const uint32_t m = std::min(kBlock, n - k);
+            RoundBlock(samples + k, values, m);
+            StoreBlock(values, target + (size_t{k} * channels + channel_index) * 2, m, channels);
+        }
     }
     return n;
 }
@@ -219,10 +293,14 @@ uint32_t ExportInt16(VeChannel& channel, std::span<int16_t> buffer, uint16_t cha
         const uint32_t page = index / per_page;
         const uint32_t offset = index % per_page;
         const uint32_t chunk = std::min(frames - done, store.PageLength(page) - offset);
-        const float* samples = store.MapPage(page);
+        const float* samples = store.MapPage(page, 0, PageAccess::kRead);
         if (!samples) return 0;
-        for (uint32_t k = 0; k < chunk; ++k)
-            buffer[size_t{done + k} * channels + channel_index] = FloatToInt16(samples[offset + k]);
+        int16_t values[kBlock];
+        for (uint32_t k = 0; k < chunk; k += kBlock) {
+            const uint32_t m = std::min(kBlock, chunk - k);
+            RoundBlock(samples + offset + k, values, m);
+            for (uint32_t j = 0; j < m; ++j) buffer[size_t{done + k + j} * channels + channel_index] = values[j];
+        }
         done += chunk;
     }
     return frames;

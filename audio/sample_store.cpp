@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "audio/temp_file.h"
+#include "platform/file_mapping.h"
 #include "platform/file_system.h"
 
 namespace chm {
@@ -15,6 +17,11 @@ VeSampleStore& VeSampleStore::operator=(VeSampleStore&& other) noexcept {
         samples_per_page_ = other.samples_per_page_;
         count_ = std::exchange(other.count_, 0);
         file_ = std::move(other.file_);
+        // The page in use moves with its samples, written or not.
+        page_buffer_ = std::move(other.page_buffer_);
+        page_ = std::exchange(other.page_, -1);
+        page_bytes_ = std::exchange(other.page_bytes_, 0);
+        dirty_ = std::exchange(other.dirty_, false);
     }
     return *this;
 }
@@ -27,7 +34,8 @@ bool VeSampleStore::Create(uint32_t count) {
     if (count == 0 || IsOpen()) return false;
     const std::string path = MakeTempFileName();
     if (path.empty()) return false;
-    // The reserved name is opened again and grown to count zero samples, allocated on disk.
+    // The reserved name is opened again and grown to count zero samples, allocated on disk, so
+    // that a full disk fails here rather than when a page is written back.
     if (!file_.CreateAlways(path) || !file_.CreateMapping(uint64_t{count} * sizeof(float))) {
         file_.Close();
         RemoveFile(path);
@@ -39,6 +47,9 @@ bool VeSampleStore::Create(uint32_t count) {
 }
 
 void VeSampleStore::Close() {
+    // The file goes with the store: writing its last page back would be wasted.
+    DropPage();
+    page_buffer_.reset();
     const std::string path = file_.Path();
     file_.Close();
     if (!path.empty()) RemoveFile(path);
@@ -56,40 +67,71 @@ uint32_t VeSampleStore::PageLength(int64_t page) const {
     return rest == 0 ? samples_per_page_ : rest;
 }
 
-float* VeSampleStore::MapPage(int64_t page, size_t max_bytes) {
+void VeSampleStore::DropPage() {
+    page_ = -1;
+    page_bytes_ = 0;
+    dirty_ = false;
+}
+
+bool VeSampleStore::WriteBack() {
+    if (!dirty_) return true;
+    // A failed write keeps the page in use and its samples: nothing written is lost silently.
+    if (!WriteFileAt(file_.Fd(), page_buffer_.get(), page_bytes_, PageOffset(page_))) return false;
+    dirty_ = false;
+    return true;
+}
+
+float* VeSampleStore::MapPage(int64_t page, size_t max_bytes, PageAccess access) {
     if (!IsOpen() || page < 0 || page >= PageCount()) return nullptr;
-    const uint64_t page_bytes = uint64_t{PageLength(page)} * sizeof(float);
-    const uint64_t size = max_bytes == 0 ? page_bytes : std::min<uint64_t>(max_bytes, page_bytes);
-    const uint64_t offset = static_cast<uint64_t>(page) * samples_per_page_ * sizeof(float);
-    if (file_.ViewOffset() == offset && file_.ViewSize() == size && file_.ViewAddress())
-        return static_cast<float*>(file_.ViewAddress());
-    return static_cast<float*>(file_.Remap(offset, size));
+    const size_t page_bytes = size_t{PageLength(page)} * sizeof(float);
+    const size_t size = max_bytes == 0 ? page_bytes : std::min(max_bytes, page_bytes);
+    if (page != page_) {
+        if (!WriteBack()) return nullptr;
+        DropPage();
+        if (!page_buffer_) {
+            page_buffer_.reset(new (std::nothrow) float[samples_per_page_]);
+            if (!page_buffer_) return nullptr;
+        }
+    }
+    // Only the part of the page asked for is read; a larger request later reads the rest.
+    if (size > page_bytes_) {
+        if (access != PageAccess::kWrite) {
+            auto* missing = reinterpret_cast<uint8_t*>(page_buffer_.get()) + page_bytes_;
+            const int64_t got = ReadFileAt(file_.Fd(), missing, size - page_bytes_, PageOffset(page) + page_bytes_);
+            if (got != static_cast<int64_t>(size - page_bytes_)) return nullptr;
+        }
+        page_bytes_ = size;
+    }
+    page_ = page;
+    if (access != PageAccess::kRead) dirty_ = true;
+    return page_buffer_.get();
 }
 
 bool VeSampleStore::CopyFrom(VeSampleStore& other) {
     Close();
     if (other.count_ == 0 && !other.file_.HasMapping()) return true;
     if (!other.IsOpen() || !Create(other.count_)) return false;
+    // Each source page goes straight into this store's file: no page of this store is in use.
     for (uint32_t page = 0; page < PageCount(); ++page) {
-        const float* source = other.MapPage(page);
-        float* target = MapPage(page);
-        if (!source || !target) {
+        const float* source = other.MapPage(page, 0, PageAccess::kRead);
+        if (!source || !WriteFileAt(file_.Fd(), source, size_t{PageLength(page)} * sizeof(float), PageOffset(page))) {
             Close();
             return false;
         }
-        std::memcpy(target, source, size_t{PageLength(page)} * sizeof(float));
     }
     return true;
 }
 
 bool VeSampleStore::WriteAt(uint32_t index, const float* source, uint32_t n) {
     if (!IsOpen() || !source || index >= count_ || n > count_ - index) return false;
-    // Page by page, so that a write of any length stays inside the mapped views.
+    // Page by page, so that a write of any length stays inside the page in use.
     while (n > 0) {
         const uint32_t page = index / samples_per_page_;
         const uint32_t offset = index % samples_per_page_;
         const uint32_t chunk = std::min(n, PageLength(page) - offset);
-        float* target = MapPage(page);
+        // A whole page written needs none of its old samples.
+        const bool whole = offset == 0 && chunk == PageLength(page);
+        float* target = MapPage(page, 0, whole ? PageAccess::kWrite : PageAccess::kReadWrite);
         if (!target) return false;
         std::memcpy(target + offset, source, size_t{chunk} * sizeof(float));
         source += chunk;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace chm {
 
@@ -31,6 +32,31 @@ int64_t FileSize(int fd) {
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) return -1;
     return st.st_size;
+}
+
+int64_t ReadFileAt(int fd, void* buffer, size_t n, uint64_t offset) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool WriteFileAt(int fd, const void* buffer, size_t n, uint64_t offset) {
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t put = ::pwrite(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
 }
 
 bool ExtendFile(int fd, uint64_t size) {

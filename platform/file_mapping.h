@@ -48,5 +48,10 @@ private:
 bool ExtendFile(int fd, uint64_t size);
 // Current size of an open file, or -1.
 int64_t FileSize(int fd);
+// Reads n bytes at offset, through interruptions and partial reads: the bytes read, fewer
+// only where the file ends, or -1 on an error.
+int64_t ReadFileAt(int fd, void* buffer, size_t n, uint64_t offset);
+// Writes all n bytes at offset; false on any error, a full disk among them.
+bool WriteFileAt(int fd, const void* buffer, size_t n, uint64_t offset);
 
 }  // namespace chm

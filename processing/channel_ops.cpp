@@ -123,7 +123,7 @@ bool AddChannel(VeChannel& target, VeChannel& other) {
     VeWorkPacer pacer;
     VeSampleStore& store = *target.store;
     for (uint32_t page = 0; page < store.PageCount(); ++page) {
-        const float* addend = other.store->MapPage(page);
+        const float* addend = other.store->MapPage(page, 0, PageAccess::kRead);
         float* samples = store.MapPage(page);
         if (!addend || !samples) return false;
         SumPage(samples, addend, store.PageLength(page), low, high);
@@ -170,8 +170,8 @@ StereoContent ClassifyStereo(VeChannelSet& set, bool unlimited) {
     for (uint32_t page = 0; page < left.PageCount() && counts.examined < limit; ++page) {
         const uint32_t first = page * left.SamplesPerPage();
         if (first >= pairs) break;
-        const float* l = left.MapPage(page);
-        const float* r = right.MapPage(page);
+        const float* l = left.MapPage(page, 0, PageAccess::kRead);
+        const float* r = right.MapPage(page, 0, PageAccess::kRead);
         if (!l || !r) return StereoContent::Invalid;
         CountPage(l, r, std::min(left.PageLength(page), pairs - first), limit, counts);
         pacer.Tick();

@@ -467,5 +467,83 @@ TEST_F(MappedFileStreamTest, FailedGrowthFailsTheWriteAndKeepsTheStreamUsable) {
     EXPECT_EQ(FileSizeOf(path), kUnit + 150);
 }
 
+TEST_F(MappedFileStreamTest, OverlappingAndLargeWritesReachTheFileOnClose) {
+    const std::string path = dir_.File("mixed.bin");
+    ASSERT_TRUE(stream_.OpenForWrite(path, 4096));
+    std::vector<uint8_t> expected(2 * kUnit, 0);
+    // Each write goes to position at; the model file takes the same bytes.
+    auto write = [&](uint32_t at, const std::vector<uint8_t>& bytes) {
+        ASSERT_TRUE(stream_.SeekTo(at));
+        ASSERT_EQ(stream_.Write(bytes.data(), 1, static_cast<uint32_t>(bytes.size())), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), expected.begin() + at);
+    };
+    write(0, Generated(1000, 20));
+    write(500, Generated(1000, 21));           // overlaps and extends the bytes before it
+    write(4, Generated(4, 22));                // inside them, as a header patch
+    write(700, Generated(kUnit / 2, 23));      // large: straight to the file
+    write(kUnit - 10, Generated(30, 24));      // across a unit boundary
+    write(2 * kUnit - 100, Generated(100, 25));
+    write(1200, Generated(16, 26));            // back into what went straight to the file
+    EXPECT_EQ(stream_.Size(), 2 * kUnit);
+    stream_.Close();
+    EXPECT_EQ(FileSizeOf(path), 2 * kUnit);
+    EXPECT_TRUE(ReadFileBytes(path) == expected);
+}
+
+TEST_F(MappedFileStreamTest, ContentWrittenSurvivesCloseAndReopening) {
+    const std::string path = dir_.File("small.bin");
+    const auto data = Generated(10000, 27);
+    ASSERT_TRUE(stream_.OpenForWrite(path, 4096));
+    WriteInPieces(data, 7);
+    stream_.Close();
+    ASSERT_TRUE(stream_.OpenForRead(path));
+    std::vector<uint8_t> back(data.size());
+    ASSERT_EQ(stream_.Read(back.data(), 1, static_cast<uint32_t>(back.size())), back.size());
+    EXPECT_TRUE(back == data);
+}
+
+TEST_F(MappedFileStreamTest, FullDiskWhenWrittenBytesGoOutFailsTheWrite) {
+    const std::string path = dir_.File("late.bin");
+    const auto tail = Generated(10, 28);
+    const auto head = Generated(10, 29);
+    ASSERT_TRUE(stream_.OpenForWrite(path, 4096));
+    ASSERT_TRUE(stream_.SeekTo(3 * kUnit));
+    ASSERT_EQ(stream_.Write(tail.data(), 1, 10), 10u);  // room for four units is reserved
+    ASSERT_TRUE(stream_.SeekTo(0));
+    {
+        // The bytes at the fourth unit can no longer be written out.
+        FileSizeLimit limit(2 * kUnit);
+        ASSERT_TRUE(limit.Applied());
+        EXPECT_EQ(stream_.Write(head.data(), 1, 10), 0u);
+        EXPECT_EQ(stream_.Size(), 3 * kUnit + 10);
+        uint8_t byte = 0;
+        EXPECT_EQ(stream_.Read(&byte, 1, 1), 0u);
+        EXPECT_TRUE(stream_.IsOpen());
+    }
+    // Nothing written was lost: with room again both pieces reach the file.
+    ASSERT_EQ(stream_.Write(head.data(), 1, 10), 10u);
+    stream_.Close();
+    const auto on_disk = ReadFileBytes(path);
+    ASSERT_EQ(on_disk.size(), 3 * kUnit + 10);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), on_disk.begin()));
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), on_disk.begin() + 3 * kUnit));
+}
+
+TEST_F(MappedFileStreamTest, FullDiskAtCloseLeavesTheFileShortOfItsContent) {
+    const std::string path = dir_.File("short.bin");
+    const auto data = Generated(10, 30);
+    ASSERT_TRUE(stream_.OpenForWrite(path, 4096));
+    ASSERT_TRUE(stream_.SeekTo(3 * kUnit));
+    ASSERT_EQ(stream_.Write(data.data(), 1, 10), 10u);
+    {
+        FileSizeLimit limit(2 * kUnit);
+        ASSERT_TRUE(limit.Applied());
+        stream_.Close();
+    }
+    // A caller that checks the length sees that the content did not all arrive.
+    EXPECT_LT(FileSizeOf(path), 3 * kUnit + 10);
+    EXPECT_FALSE(stream_.IsOpen());
+}
+
 }  // namespace
 }  // namespace chm

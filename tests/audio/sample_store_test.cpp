@@ -1,7 +1,10 @@
 #include "audio/sample_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
+#include <cstring>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -11,6 +14,49 @@ namespace chm {
 namespace {
 
 constexpr uint32_t kPage = VeSampleStore::kSamplesPerPage;
+
+// The samples [first, first + n) as the store's file holds them, whatever page is in use.
+std::vector<float> SamplesOnDisk(const VeSampleStore& store, uint32_t first, uint32_t n) {
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(store.Path());
+    std::vector<float> samples(n);
+    if (bytes.size() >= (size_t{first} + n) * sizeof(float))
+        std::memcpy(samples.data(), bytes.data() + size_t{first} * sizeof(float), size_t{n} * sizeof(float));
+    return samples;
+}
+
+// Fills the page in use with value + k / n for sample k.
+void FillPage(float* samples, uint32_t n, float value) {
+    for (uint32_t k = 0; k < n; ++k) samples[k] = value + static_cast<float>(k) / static_cast<float>(n);
+}
+
+bool PageHolds(const float* samples, uint32_t n, float value) {
+    for (uint32_t k = 0; k < n; ++k)
+        if (samples[k] != value + static_cast<float>(k) / static_cast<float>(n)) return false;
+    return true;
+}
+
+// Limits the size of the files this process may write, as a full disk would, while it lives;
+// the signal the kernel sends at the limit is ignored so that the write fails instead.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        saved_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        applied_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, saved_handler_);
+    }
+    bool Applied() const { return applied_; }
+
+private:
+    rlimit saved_{};
+    void (*saved_handler_)(int) = SIG_DFL;
+    bool applied_ = false;
+};
 
 // Every test of a store checks that its temporary files go with it.
 class SampleStoreTest : public ::testing::Test {
@@ -143,6 +189,119 @@ TEST_F(SampleStoreTest, MovedStoreKeepsItsFile) {
     EXPECT_EQ(store.Count(), 0u);
     ASSERT_TRUE(moved.IsOpen());
     EXPECT_EQ(moved.MapPage(0)[3], 0.5f);
+}
+
+TEST_F(SampleStoreTest, WrittenPageReachesTheFileWhenAnotherPageIsTaken) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(2 * kPage + 5));
+    float* first = store.MapPage(0);
+    ASSERT_NE(first, nullptr);
+    FillPage(first, kPage, 1.0f);
+    float* last = store.MapPage(2);
+    ASSERT_NE(last, nullptr);
+    FillPage(last, 5, 3.0f);
+    ASSERT_NE(store.MapPage(1, 0, PageAccess::kRead), nullptr);
+
+    const std::vector<float> on_disk = SamplesOnDisk(store, 0, kPage);
+    EXPECT_TRUE(PageHolds(on_disk.data(), kPage, 1.0f));
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(store, 2 * kPage, 5).data(), 5, 3.0f));
+    EXPECT_TRUE(PageHolds(store.MapPage(0, 0, PageAccess::kRead), kPage, 1.0f));
+    EXPECT_TRUE(PageHolds(store.MapPage(2), 5, 3.0f));
+}
+
+TEST_F(SampleStoreTest, CopyFromTakesTheSourcesUnwrittenPage) {
+    VeSampleStore source;
+    ASSERT_TRUE(source.Create(kPage + 100));
+    FillPage(source.MapPage(0), kPage, 2.0f);
+    FillPage(source.MapPage(1), 100, 4.0f);  // still only in the page in use
+
+    VeSampleStore copy;
+    ASSERT_TRUE(copy.CopyFrom(source));
+    EXPECT_TRUE(PageHolds(copy.MapPage(1, 0, PageAccess::kRead), 100, 4.0f));
+    EXPECT_TRUE(PageHolds(copy.MapPage(0, 0, PageAccess::kRead), kPage, 2.0f));
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(copy, kPage, 100).data(), 100, 4.0f));
+    EXPECT_TRUE(PageHolds(source.MapPage(1), 100, 4.0f));
+}
+
+TEST_F(SampleStoreTest, MovedStoreKeepsItsUnwrittenPage) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(kPage + 10));
+    FillPage(store.MapPage(1), 10, 5.0f);
+    VeSampleStore moved(std::move(store));
+    ASSERT_NE(moved.MapPage(0), nullptr);
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(moved, kPage, 10).data(), 10, 5.0f));
+    EXPECT_TRUE(PageHolds(moved.MapPage(1), 10, 5.0f));
+}
+
+TEST_F(SampleStoreTest, ReadHintNeverWritesThePageBack) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(2 * kPage));
+    FillPage(store.MapPage(0), kPage, 1.0f);
+    FillPage(store.MapPage(1), kPage, 2.0f);
+    ASSERT_NE(store.MapPage(0, 0, PageAccess::kRead), nullptr);
+    {
+        // Not a byte may be written now: a read-only walk still succeeds.
+        FileSizeLimit limit(0);
+        ASSERT_TRUE(limit.Applied());
+        for (int pass = 0; pass < 2; ++pass) {
+            for (uint32_t page = 0; page < 2; ++page) {
+                float* samples = store.MapPage(page, 0, PageAccess::kRead);
+                ASSERT_NE(samples, nullptr) << "page " << page;
+                // A change made through a read-only page stays out of the file.
+                samples[7] = -9.0f;
+            }
+        }
+    }
+    ASSERT_NE(store.MapPage(0, 0, PageAccess::kRead), nullptr);
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(store, 0, kPage).data(), kPage, 1.0f));
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(store, kPage, kPage).data(), kPage, 2.0f));
+}
+
+TEST_F(SampleStoreTest, ReadHintKeepsEarlierWritesOfTheSamePage) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(2 * kPage));
+    FillPage(store.MapPage(1), kPage, 6.0f);
+    EXPECT_TRUE(PageHolds(store.MapPage(1, 0, PageAccess::kRead), kPage, 6.0f));
+    ASSERT_NE(store.MapPage(0, 0, PageAccess::kRead), nullptr);
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(store, kPage, kPage).data(), kPage, 6.0f));
+}
+
+TEST_F(SampleStoreTest, WriteHintOnPartOfAPageKeepsTheRestOfIt) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(2 * kPage));
+    FillPage(store.MapPage(0), kPage, 1.0f);
+    ASSERT_NE(store.MapPage(1), nullptr);
+    // The importer's way: only the mapped samples are written, and all of them.
+    float* head = store.MapPage(0, 100 * sizeof(float), PageAccess::kWrite);
+    ASSERT_NE(head, nullptr);
+    for (uint32_t k = 0; k < 100; ++k) head[k] = -1.0f;
+    const float* whole = store.MapPage(0, 0, PageAccess::kRead);
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(whole[0], -1.0f);
+    EXPECT_EQ(whole[99], -1.0f);
+    EXPECT_EQ(whole[100], 1.0f + 100.0f / kPage);
+    EXPECT_EQ(whole[kPage - 1], 1.0f + static_cast<float>(kPage - 1) / kPage);
+    ASSERT_NE(store.MapPage(1), nullptr);
+    const std::vector<float> on_disk = SamplesOnDisk(store, 0, kPage);
+    EXPECT_EQ(on_disk[99], -1.0f);
+    EXPECT_EQ(on_disk[100], 1.0f + 100.0f / kPage);
+}
+
+TEST_F(SampleStoreTest, FullDiskOnWriteBackFailsTheMapAndKeepsTheSamples) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(2 * kPage));  // the whole file is allocated here
+    FillPage(store.MapPage(1), kPage, 7.0f);
+    {
+        // Nothing may be written from the second page on.
+        FileSizeLimit limit(uint64_t{kPage} * sizeof(float));
+        ASSERT_TRUE(limit.Applied());
+        EXPECT_EQ(store.MapPage(0), nullptr);
+        std::vector<float> ramp(kPage + 1, 0.5f);
+        EXPECT_FALSE(store.WriteAt(0, ramp.data(), static_cast<uint32_t>(ramp.size())));
+        EXPECT_TRUE(PageHolds(store.MapPage(1, 0, PageAccess::kRead), kPage, 7.0f));
+    }
+    ASSERT_NE(store.MapPage(0), nullptr);
+    EXPECT_TRUE(PageHolds(SamplesOnDisk(store, kPage, kPage).data(), kPage, 7.0f));
 }
 
 }  // namespace
