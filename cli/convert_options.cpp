@@ -10,7 +10,8 @@
 namespace chm {
 
 const char* const kConvertUsage =
-    "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|-] FILE...";
+    "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
+    "FILE...";
 
 namespace {
 
@@ -27,19 +28,22 @@ std::optional<int> MethodFromName(const std::string& name) {
     return std::nullopt;
 }
 
-// One path per line, taken as it stands; only the line break ends it. Empty lines are skipped.
-bool ReadList(std::istream& in, std::vector<std::string>& files) {
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty()) files.push_back(line);
+// One path per entry, taken as it stands: only the separator ends it, a line break or, with
+// --null, a NUL byte (as find -print0 and tavorin-chm scan --print0 write them), so that names
+// holding line breaks come through whole. Empty entries are skipped; the last one needs no
+// separator after it.
+bool ReadList(std::istream& in, char separator, std::vector<std::string>& files) {
+    std::string entry;
+    while (std::getline(in, entry, separator))
+        if (!entry.empty()) files.push_back(entry);
     return in.eof();
 }
 
-bool ReadListFrom(const std::string& name, std::vector<std::string>& files) {
-    if (name == "-") return ReadList(std::cin, files);
+bool ReadListFrom(const std::string& name, char separator, std::vector<std::string>& files) {
+    if (name == "-") return ReadList(std::cin, separator, files);
     if (!IsRegularFile(name)) return false;
     std::ifstream in(name, std::ios::binary);
-    return in && ReadList(in, files);
+    return in && ReadList(in, separator, files);
 }
 
 }  // namespace
@@ -48,6 +52,7 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
     std::vector<Source> sources;
     bool options_ended = false;
     bool stdin_taken = false;
+    bool null_separated = false;  // for every list, wherever --null stands
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (options_ended || argument.size() < 2 || argument[0] != '-') {
@@ -64,6 +69,14 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
         if (const size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string::npos) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
+        }
+        if (name == "--null") {
+            if (value) {
+                error = "option '--null' takes no value";
+                return false;
+            }
+            null_separated = true;
+            continue;
         }
         if (name != "--method" && name != "--output-folder" && name != "--files-from") {
             error = "unknown option '" + name + "'";
@@ -104,7 +117,7 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
     for (const Source& source : sources) {
         if (!source.is_list) {
             options.files.push_back(source.value);
-        } else if (!ReadListFrom(source.value, options.files)) {
+        } else if (!ReadListFrom(source.value, null_separated ? '\0' : '\n', options.files)) {
             error = "cannot read the file list " + (source.value == "-" ? std::string("from standard input") : source.value);
             return false;
         }

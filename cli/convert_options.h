@@ -16,8 +16,9 @@ struct ConvertOptions {
 };
 
 // Reads the arguments after "convert". Lists named by --files-from are read only once every
-// argument is known to be good, each in the place where it was named. On a usage error
-// returns false with a one-line description of the problem.
+// argument is known to be good, each in the place where it was named: one path per line, or,
+// with --null anywhere among the arguments, NUL-separated paths. On a usage error returns false
+// with a one-line description of the problem.
 bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOptions& options, std::string& error);
 
 }  // namespace chm

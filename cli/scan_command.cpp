@@ -17,7 +17,7 @@
 
 namespace chm {
 
-const char* const kScanUsage = "usage: tavorin-chm scan [--recurse] FOLDER";
+const char* const kScanUsage = "usage: tavorin-chm scan [--recurse] [--print0] FOLDER";
 
 namespace {
 
@@ -28,6 +28,7 @@ constexpr uint32_t kStatusRedrawInterval = 50;
 
 struct ScanOptions {
     bool recurse = false;
+    bool print0 = false;  // each path ended by a NUL byte instead of a line break
     std::string folder;
 };
 
@@ -40,6 +41,8 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> argum
             options_ended = true;
         } else if (!options_ended && argument == "--recurse") {
             options.recurse = true;
+        } else if (!options_ended && argument == "--print0") {
+            options.print0 = true;
         } else if (!options_ended && argument.size() > 1 && argument[0] == '-') {
             problem = "unknown option '" + argument + "'";
             return std::nullopt;
@@ -204,18 +207,19 @@ private:
 
     // Each path on a line of its own, as soon as it is recommended. A path that holds a line
     // break would reach the reader as two paths, the second one perhaps naming another file:
-    // it is left out, and said so.
+    // it is left out, and said so. With --print0 a NUL byte, which no path can hold, ends each
+    // one instead, and every path goes out whole (for convert --files-from --null, xargs -0).
     void PrintResults() {
         std::vector<std::string> paths;
         if (!worker_->TakeResults(paths)) return;
         status_.Clear();
         for (const std::string& path : paths) {
-            if (path.find('\n') != std::string::npos || path.find('\r') != std::string::npos) {
+            if (!options_.print0 && (path.find('\n') != std::string::npos || path.find('\r') != std::string::npos)) {
                 std::fprintf(stderr, "tavorin-chm: left out a path with a line break: %s\n", Escaped(path).c_str());
                 continue;
             }
-            std::fputs(path.c_str(), stdout);
-            std::fputc('\n', stdout);
+            std::fwrite(path.data(), 1, path.size(), stdout);
+            std::fputc(options_.print0 ? '\0' : '\n', stdout);
             ++printed_;
         }
         std::fflush(stdout);

@@ -12,9 +12,10 @@ constexpr int kExitScanCompleted = 0;
 // went away after it was checked).
 constexpr int kExitScanEnded = 1;
 
-// `tavorin-chm scan [--recurse] FOLDER`: runs the folder search and writes every recommended
-// path on standard output, one per line, in the order of the recommendations, so that
-// `convert --files-from -` can read them. A live status line goes to standard error when it is
+// `tavorin-chm scan [--recurse] [--print0] FOLDER`: runs the folder search and writes every
+// recommended path on standard output, one per line (with --print0 each ended by a NUL byte),
+// in the order of the recommendations, so that `convert --files-from -` (with --null) can read
+// them. A live status line goes to standard error when it is
 // a terminal, and the count line at the end. SIGINT and SIGTERM abort the search ("Search
 // aborted.", exit 130); a folder that does not exist gives "Invalid search folder!" and 2.
 int RunScanCommand(std::span<const std::string> arguments);

@@ -26,7 +26,8 @@ namespace chm {
 namespace {
 
 constexpr const char* kUsageLine =
-    "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|-] FILE...";
+    "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
+    "FILE...";
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";

@@ -29,7 +29,7 @@ namespace {
 
 using namespace test::search;
 
-constexpr const char* kScanUsageLine = "usage: tavorin-chm scan [--recurse] FOLDER";
+constexpr const char* kScanUsageLine = "usage: tavorin-chm scan [--recurse] [--print0] FOLDER";
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
