@@ -59,7 +59,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-uint64_t DigestOf(const std::string& path) {
+uint64_t DigestOfFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
     uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -107,6 +107,7 @@ bool ConverterProcess::Start(const ConverterRun& run) {
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        if (!run.working_dir.empty() && ::chdir(run.working_dir.c_str()) != 0) ::_exit(124);
         if (run.file_size_limit && (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::signal(SIGXFSZ, SIG_IGN) == SIG_ERR))
             ::_exit(125);
         if (switch_user && (::setgroups(0, nullptr) != 0 || ::setgid(*run.user) != 0 || ::setuid(*run.user) != 0))
@@ -215,7 +216,7 @@ std::map<std::string, EntryState> SnapshotTree(const std::string& folder) {
         EntryState state;
         state.mode = st.st_mode;
         state.size = S_ISDIR(st.st_mode) ? 0 : st.st_size;
-        if (S_ISREG(st.st_mode)) state.digest = DigestOf(path);
+        if (S_ISREG(st.st_mode)) state.digest = DigestOfFile(path);
         if (S_ISLNK(st.st_mode)) state.link_target = fs::read_symlink(path, ec).string();
         states[path.substr(folder.size())] = state;
     }
@@ -270,6 +271,8 @@ void OpenFolderTo(const std::string& folder, uid_t user) {
         if (::stat(p.c_str(), &st) == 0 && (st.st_mode & S_IXOTH) == 0) ::chmod(p.c_str(), st.st_mode | S_IXOTH);
     }
 }
+
+uint64_t FileDigest(const std::string& path) { return DigestOfFile(path); }
 
 bool IsSuperuser() { return ::geteuid() == 0; }
 

@@ -21,6 +21,7 @@ struct ConverterRun {
     std::string stdin_path;         // empty: /dev/null
     std::string stdout_path;
     std::string stderr_path;
+    std::string working_dir;        // empty: the test's own
     // The superuser ignores permissions; a run that must meet them runs as this user (65534 is
     // "nobody"). Ignored when the test is not the superuser.
     std::optional<uid_t> user;
@@ -85,6 +86,8 @@ struct EntryState {
     bool operator==(const EntryState&) const = default;
 };
 std::map<std::string, EntryState> SnapshotTree(const std::string& folder);
+// The digest of a regular file's bytes (FNV-1a, 64 bits); 0 when it cannot be read.
+uint64_t FileDigest(const std::string& path);
 
 // Facts about an audio file as ffprobe/ffmpeg see it (outside references).
 struct DecodedAudio {
