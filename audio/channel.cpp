@@ -71,7 +71,7 @@ bool VeChannel::CopyPlainTo(VeChannel& out) {
         const int64_t from = std::max<int64_t>(first, 0);
         const int64_t to = std::min<int64_t>(end, length);
         if (from >= to) continue;
-        const float* samples = store->MapPage(page);
+        const float* samples = store->MapPage(page, 0, PageAccess::kRead);
         if (!samples) return false;
         // WriteAt maps the target page by page, so a copy that spans two of them stays inside.
         if (!plain->WriteAt(static_cast<uint32_t>(from), samples + (from - first), static_cast<uint32_t>(to - from)))

@@ -22,6 +22,7 @@
 #include "ui/header_style.h"
 #include "ui/message_box.h"
 #include "ui/output_box.h"
+#include "ui/search_wizard.h"
 #include "ui/skin_fonts.h"
 #include "ui/skin_images.h"
 #include "ui/skinned_menu.h"
@@ -188,8 +189,7 @@ void VeWorkView::CreateAddMenu() {
     add(kAddFilesCommand, "Add Files...");
     add(kAddFolderCommand, "Add Folder...");
     add_menu_->addSeparator();
-    // The search wizard is not part of this program yet: the command is there, disabled.
-    add(kAddBySearchCommand, "Add by Search...")->setEnabled(false);
+    add(kAddBySearchCommand, "Add by Search...");
 }
 
 VeImageButton* VeWorkView::Button(int id) const {
@@ -237,6 +237,7 @@ void VeWorkView::OnCommand(int id) {
         case kShowAtStartButton: ToggleShowAtStart(); break;
         case kAddFilesCommand: AddFiles(); break;
         case kAddFolderCommand: AddFolder(); break;
+        case kAddBySearchCommand: AddBySearch(); break;
         default: break;
     }
 }
@@ -262,6 +263,12 @@ void VeWorkView::AddFiles() {
     dialog.selectNameFilter(filters.last());
     if (dialog.exec() != QDialog::Accepted) return;
     AddPaths(dialog.selectedFiles());
+}
+
+// The checked recommendations go through the ordinary add path, with its filter and questions.
+void VeWorkView::AddBySearch() {
+    const QStringList paths = RunSearchWizard(this);
+    if (!paths.isEmpty()) AddPaths(paths);
 }
 
 void VeWorkView::AddFolder() {

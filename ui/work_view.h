@@ -123,6 +123,7 @@ private:
     void OpenAddMenu();
     void AddFiles();
     void AddFolder();
+    void AddBySearch();
     void OpenOutputFolder();
     void ShowFileList();
     void ToggleShowAtStart();

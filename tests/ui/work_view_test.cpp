@@ -194,7 +194,7 @@ TEST_F(WorkViewTest, AGreyedPictureIsTheNormalOneDesaturatedAndBlendedHalfWayWit
     EXPECT_TRUE(found);
 }
 
-TEST_F(WorkViewTest, TheAddMenuHoldsItsThreeCommandsWithSearchDisabled) {
+TEST_F(WorkViewTest, TheAddMenuHoldsItsThreeCommands) {
     QMenu* menu = view_->AddMenu();
     ASSERT_NE(menu, nullptr);
     const QList<QAction*> actions = menu->actions();
@@ -206,7 +206,7 @@ TEST_F(WorkViewTest, TheAddMenuHoldsItsThreeCommandsWithSearchDisabled) {
     EXPECT_TRUE(actions[2]->isSeparator());
     EXPECT_EQ(actions[3]->text(), QStringLiteral("Add by Search..."));
     EXPECT_EQ(actions[3]->data().toInt(), VeWorkView::kAddBySearchCommand);
-    EXPECT_FALSE(actions[3]->isEnabled());
+    EXPECT_TRUE(actions[3]->isEnabled());
     EXPECT_TRUE(actions[0]->isEnabled());
 }
 
@@ -215,6 +215,8 @@ TEST_F(WorkViewTest, TheAddButtonOpensTheMenuDrawnInTheSkin) {
     QImage drawn;
     QRect files_item, search_item;
     bool skinned = false;
+    // The search command is greyed here only to see how a disabled item is drawn.
+    view_->MenuCommand(VeWorkView::kAddBySearchCommand)->setEnabled(false);
     QTimer::singleShot(0, [&] {
         test::WaitFor([] { return QApplication::activePopupWidget() != nullptr; }, 10s);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -638,6 +640,19 @@ TEST_F(WorkViewTest, AddFolderAddsEveryFileBelowItAndRemembersTheFolder) {
     EXPECT_EQ(caption, QStringLiteral("Please select a folder:"));
     EXPECT_EQ(Model().RowCount(), 2);
     EXPECT_EQ(QString::fromStdString(AppSettings::Instance().added_folder), folder);
+}
+
+TEST_F(WorkViewTest, AddBySearchOpensTheWizardAndItsCancelAddsNothing) {
+    MakeWav("found/a.wav");
+    QString caption;
+    test::ModalAnswer answer([&](QWidget* modal) {
+        caption = modal->windowTitle();
+        modal->close();
+    });
+    view_->OnCommand(VeWorkView::kAddBySearchCommand);
+    ASSERT_TRUE(answer.Answered());
+    EXPECT_EQ(caption, QStringLiteral("Add by Search Wizard"));
+    EXPECT_EQ(Model().RowCount(), 0);
 }
 
 class GettingStartedTest : public WorkViewTest {
