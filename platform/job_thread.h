@@ -25,6 +25,8 @@ public:
 
 private:
     struct State {
+        // Set once the thread object is in place, so that the body may look at it.
+        std::atomic<bool> launched{false};
         std::atomic<bool> finished{false};
         std::atomic<int> exit_code{0};
     };

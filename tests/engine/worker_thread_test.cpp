@@ -127,6 +127,28 @@ TEST(WorkerThreadTest, StartAgainReplacesTheEarlierThread) {
     EXPECT_EQ(job.ends, 2);
 }
 
+// A job that aborts itself at once: its thread must already count as existing.
+class SelfAbortingJob : public WorkerThread {
+public:
+    ~SelfAbortingJob() override { StopBeforeDestruction(); }
+    std::atomic<bool> aborted{false};
+
+protected:
+    bool Run() override {
+        aborted = Abort() && IsAbortRequested();
+        return true;
+    }
+};
+
+TEST(WorkerThreadTest, AJobCanAbortItselfFromItsFirstInstruction) {
+    for (int i = 0; i < 200; ++i) {
+        SelfAbortingJob job;
+        ASSERT_TRUE(job.Start());
+        job.StopAndWait();
+        ASSERT_TRUE(job.aborted) << "run " << i;
+    }
+}
+
 TEST(WorkerThreadTest, DestructionStopsARunningJob) {
     auto job = std::make_unique<LoopingJob>();
     ASSERT_TRUE(job->Start());
