@@ -198,7 +198,15 @@ TEST_F(MainFrameTest, TheTitleAnimatesFromTheFirstTickAndTheSpinnerIsNeverReset)
 TEST_F(MainFrameTest, ARunAnimatesTheTitleAndEndsWithTheNormalTitle) {
     AppSettings::Instance().show_conversion_report = false;
     MainFrame& frame = ShowFrame();
-    Add(frame, {MakeWav("long.wav", 600)});
+    // A ten-minute file converts in a third of a second, before the first 500 ms tick: four
+    // links to it make a run that lasts several ticks.
+    const std::string first = MakeWav("long.wav", 600);
+    std::vector<std::string> files{first};
+    for (int i = 2; i <= 4; ++i) {
+        files.push_back(scratch_.File("long" + std::to_string(i) + ".wav"));
+        std::filesystem::create_hard_link(first, files.back());
+    }
+    Add(frame, files);
     Press(frame, VeWorkView::kConvertButton);
     ASSERT_TRUE(test::RunLoopUntil([&] { return frame.windowTitle().startsWith(kConverting); }, 30s));
     EXPECT_EQ(frame.windowTitle().size(), kConverting.size() + 1);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "app/app_settings.h"
@@ -422,10 +423,20 @@ TEST_F(SearchPageTest, FocusInTheListMovesIntoTheFolderPageOnBack) {
     EXPECT_EQ(Wizard().focusWidget(), Wizard().FolderPage()->FolderEdit());
 }
 
-// The ids of this process's threads.
+std::string ReadLine(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The ids of this process's threads that carry the program's own name, as a std::thread does;
+// Qt's and GLib's pooled threads name themselves and may linger for a while by design.
 std::set<std::string> ThreadIds() {
+    const std::string program = ReadLine("/proc/self/comm");
     std::set<std::string> ids;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        if (ReadLine(entry.path() / "comm") == program) ids.insert(entry.path().filename());
     return ids;
 }
 
