@@ -69,10 +69,11 @@ for target in "${targets[@]}"; do
     artifacts=$state/artifacts/$target
     log=$state/logs/$target.log
     mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
+    # Inputs of faults still waiting for their fix stay in unfixed/, outside the replay.
     echo "== $target: saved inputs"
     saved=()
     if [[ -d tests/corpus/$target ]]; then
-        while IFS= read -r -d '' file; do saved+=("$file"); done < <(find "tests/corpus/$target" -type f -print0 | sort -z)
+        while IFS= read -r -d '' file; do saved+=("$file"); done < <(find "tests/corpus/$target" -maxdepth 1 -type f -print0 | sort -z)
     fi
     if ((${#saved[@]} > 0)); then
         if ! "$program" -timeout=60 "${saved[@]}" >"$log.replay" 2>&1; then

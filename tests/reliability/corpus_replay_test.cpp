@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_data.h"
+#include "audio/wav_file.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/test_files.h"
 
@@ -77,13 +79,15 @@ INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplayTest,
 // audio/wav_file.cpp: a "fmt " chunk after the "data" chunk replaces the header of the samples
 // already read, so the reader returns true with a stereo header over a mono channel set (or
 // any other mismatch). The conversion of such a file then fails in the fold instead of using
-// the samples with the header they were read with.
+// the samples with the header they were read with. The fuzz targets leave this one check out
+// for such input until the fix (FmtChunkFollowsData in tests/fuzz/wav_targets.cpp).
 TEST(UnfixedFaultTest, DISABLED_FmtChunkAfterTheDataLeavesTheHeaderOfTheSamplesRead) {
-    const std::string name = "/unfixed/fmt-chunk-after-data-changes-the-header.wav";
-    for (const char* target : {"load_wav", "wav_chunks"}) {
-        EXPECT_EQ(ReplayInChild(*fuzz::FindFuzzTarget(target), std::string(CHM_CORPUS_DIR) + "/" + target + name), "")
-            << target;
-    }
+    const std::string file = std::string(CHM_CORPUS_DIR) + "/load_wav/unfixed/fmt-chunk-after-data-changes-the-header.wav";
+    VeAudioData data;
+    ASSERT_TRUE(LoadWav(data, file));
+    EXPECT_EQ(data.Format().channels, data.ChannelSet().channels);
+    EXPECT_EQ(data.Format().channels, 1);  // the header the samples were read with
+    EXPECT_EQ(data.Format().frames, data.ChannelSet().frames);
 }
 
 TEST(CorpusLayoutTest, EveryTargetIsReplayedAndEveryFolderNamesATarget) {
