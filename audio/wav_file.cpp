@@ -148,7 +148,8 @@ bool WalkChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress)
         // 4. A cancel seen here fails the load.
         RequireRead(!Cancelled(progress));
         const ChunkHeader chunk = ReadChunkHeader(stream);
-        if (chunk.Is("fmt ")) {
+        // A "fmt " chunk after the samples would give them a header they were not read with.
+        if (chunk.Is("fmt ") && !read_samples) {
             ApplyFmtChunk(stream, chunk.size, [&data](std::span<const uint8_t> b) { return data.SetFromPcmBlock(b); });
         } else if (chunk.Is("data")) {
             ReadDataChunk(stream, chunk.size, data, progress);

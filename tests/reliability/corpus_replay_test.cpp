@@ -76,13 +76,10 @@ INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplayTest,
 // Inputs of faults in code that is still being changed by its owner wait in <target>/unfixed/;
 // once the fault is fixed, the file moves up into <target>/ and its test here goes.
 
-// audio/wav_file.cpp: a "fmt " chunk after the "data" chunk replaces the header of the samples
-// already read, so the reader returns true with a stereo header over a mono channel set (or
-// any other mismatch). The conversion of such a file then fails in the fold instead of using
-// the samples with the header they were read with. The fuzz targets leave this one check out
-// for such input until the fix (FmtChunkFollowsData in tests/fuzz/wav_targets.cpp).
-TEST(UnfixedFaultTest, DISABLED_FmtChunkAfterTheDataLeavesTheHeaderOfTheSamplesRead) {
-    const std::string file = std::string(CHM_CORPUS_DIR) + "/load_wav/unfixed/fmt-chunk-after-data-changes-the-header.wav";
+// A "fmt " chunk after the "data" chunk once replaced the header of the samples already read,
+// so that the reader returned a stereo header over a mono channel set.
+TEST(FixedFaultTest, FmtChunkAfterTheDataLeavesTheHeaderOfTheSamplesRead) {
+    const std::string file = std::string(CHM_CORPUS_DIR) + "/load_wav/fmt-chunk-after-data-changes-the-header.wav";
     VeAudioData data;
     ASSERT_TRUE(LoadWav(data, file));
     EXPECT_EQ(data.Format().channels, data.ChannelSet().channels);
