@@ -1,7 +1,9 @@
 #include "app/app_settings.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +71,22 @@ struct FileCloser {
     void operator()(FILE* file) const { ::fclose(file); }
 };
 
+// The settings file opened for reading, if it is a regular file. A named pipe under the name
+// would otherwise hold the start-up until some writer came, and a device could stream for ever.
+std::unique_ptr<FILE, FileCloser> OpenRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<FILE, FileCloser> file(::fdopen(fd, "rb"));
+    if (!file) ::close(fd);
+    return file;
+}
+
 // Writes the document to a fresh temporary file beside the target and renames it over the
 // target, so a failed write (full disk, no rights) leaves the previous settings intact.
 bool WriteReplacing(XMLDocument& doc, const std::string& path) {
@@ -128,7 +146,8 @@ bool AppSettings::Load() { return Load(SettingsFilePath()); }
 bool AppSettings::Load(const std::string& path) {
     // 1. Parse.
     XMLDocument doc;
-    if (doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) return false;
+    std::unique_ptr<FILE, FileCloser> file = OpenRegularFile(path);
+    if (!file || doc.LoadFile(file.get()) != tinyxml2::XML_SUCCESS) return false;
     // 2. Only our own root, of our version and namespace.
     const XMLElement* root = doc.FirstChildElement();
     if (!root || std::strcmp(root->Name(), kRootName) != 0 || !root->Attribute("version", kVersion) ||
