@@ -72,10 +72,12 @@ private:
     size_t position_ = 0;
 };
 
-// The file, opened for reading only; every read must lie wholly inside it.
+// The file, opened for reading only; every read must lie wholly inside it. O_NONBLOCK keeps a
+// named pipe under the name from holding the open until a writer comes; it is refused as no
+// regular file, and a regular file reads the same with it.
 class AsfFile {
 public:
-    explicit AsfFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    explicit AsfFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
         struct stat st;
         if (!fd_.IsValid() || ::fstat(fd_.Get(), &st) != 0 || !S_ISREG(st.st_mode)) Reject();
         size_ = static_cast<uint64_t>(st.st_size);
