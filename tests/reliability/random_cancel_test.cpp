@@ -178,8 +178,21 @@ TEST_F(RandomCancelTest, EveryInterruptedRunEndsWithExitCode130) {
         }
         EXPECT_EQ(i.outcome.exit_code, 130) << Describe(i);
     }
-    std::printf("random cancel: %d ended before starting, %d after the last file, %d stopped a run\n", before,
-                completed, kMoments - before - completed);
+    // Where the stops fell: in which file, or between two.
+    std::map<std::string, int> in_file;
+    int between = 0;
+    for (const Interruption& i : runs_->interruptions) {
+        if (i.outcome.exit_code != 130) continue;
+        if (!i.lines.empty() && i.lines.back().kind == "cancelled")
+            ++in_file[fs::path(i.lines.back().input).filename().string()];
+        else
+            ++between;
+    }
+    std::string where;
+    for (const auto& [name, count] : in_file) where += " " + name + ":" + std::to_string(count);
+    std::printf("random cancel: %d ended before starting, %d after the last file, %d stopped a run (in%s; %d "
+                "between files)\n",
+                before, completed, kMoments - before - completed, where.c_str(), between);
 }
 
 TEST_F(RandomCancelTest, FilesBeforeTheStopAreConvertedAndTheCurrentOneIsCancelled) {
