@@ -1,6 +1,7 @@
-// The decoding graph: filesrc ! decodebin ! audioconvert ! PCM caps ! audiotap ! filesink.
+// The decoding graph: filesrc ! decodebin ! queue ! audioconvert ! PCM caps ! audiotap ! filesink.
 // decodebin's autoplugging picks and connects the decoder; audioconvert brings its output to
 // interleaved 16-bit PCM (8-bit stays 8-bit); the Audio Tap makes that a complete WAV file.
+// The queue gives the conversion and the writing a thread of their own beside the decoder's.
 #include "wm/decoding_graph.h"
 
 #include <fcntl.h>
@@ -81,8 +82,8 @@ bool IsAudio(GstCaps* caps) {
 }
 
 // decodebin's pads appear once the source is typed: the first audio stream is the one decoded.
-void LinkAudioPad(GstElement*, GstPad* pad, gpointer convert) {
-    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink"));
+void LinkAudioPad(GstElement*, GstPad* pad, gpointer input) {
+    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(input), "sink"));
     if (gst_pad_is_linked(sink.get())) return;
     GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
     if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
@@ -90,8 +91,8 @@ void LinkAudioPad(GstElement*, GstPad* pad, gpointer convert) {
 }
 
 // A source without any audio stream would never finish starting: make that an error.
-void FailWithoutAudio(GstElement* decodebin, gpointer convert) {
-    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink"));
+void FailWithoutAudio(GstElement* decodebin, gpointer input) {
+    GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(input), "sink"));
     if (gst_pad_is_linked(sink.get())) return;
     GstPtr<GError> error(g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_WRONG_TYPE, "no audio stream"));
     gst_element_post_message(decodebin, gst_message_new_error(GST_OBJECT(decodebin), error.get(), nullptr));
@@ -114,11 +115,12 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     if (!CanLoad(source)) return false;
     GstElement* src = g.graph.Add(MakeElement("filesrc"));
     GstElement* decode = g.graph.Add(MakeElement("decodebin"));
+    GstElement* queue = g.graph.Add(MakeElement("queue"));
     GstElement* convert = g.graph.Add(MakeElement("audioconvert"));
     GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
     g.tap = g.graph.Add(MakeElement("audiotap"));
     GstElement* sink = g.graph.Add(MakeElement("filesink"));
-    if (!src || !decode || !convert || !pcm || !g.tap || !sink) return false;
+    if (!src || !decode || !queue || !convert || !pcm || !g.tap || !sink) return false;
 
     g_object_set(src, "location", source.c_str(), "blocksize", kReadBlock, nullptr);
     g_object_set(sink, "location", target.c_str(), nullptr);
@@ -126,12 +128,12 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
     GstPtr<GstCaps> caps(gst_caps_from_string(kPcmCaps));
     g_object_set(pcm, "caps", caps.get(), nullptr);
-    g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), convert);
-    g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), convert);
+    g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), queue);
+    g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), queue);
     GstPtr<GstPad> src_out(gst_element_get_static_pad(src, "src"));
     if (mode == SourceMode::PushOnly)
         gst_pad_add_probe(src_out.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OfferPushOnly, nullptr, nullptr);
-    return gst_element_link(src, decode) && gst_element_link(convert, pcm) &&
+    return gst_element_link(src, decode) && gst_element_link(queue, convert) && gst_element_link(convert, pcm) &&
            gst_element_link_pads(pcm, "src", g.tap, "In") && gst_element_link_pads(g.tap, "Out", sink, "sink");
 }
 
