@@ -21,12 +21,11 @@ bool WorkerThread::IsAbortFlagSet() const { return abort_.load(); }
 
 bool WorkerThread::Abort() {
     OnBeforeAbort();
+    // The flag goes up before a paused job wakes: woken first, the job could pass its next
+    // check before the flag was set and carry on as if nobody had asked it to stop.
+    const bool result = thread_.Exists();
+    if (result) SetAbortFlag();
     if (!run_event_.IsSet()) run_event_.Set();
-    bool result = false;
-    if (thread_.Exists()) {
-        SetAbortFlag();
-        result = true;
-    }
     OnAfterAbort(result);
     return result;
 }

@@ -104,6 +104,38 @@ TEST(WorkerThreadTest, AbortWakesAPausedJob) {
     job.StopAndWait();
 }
 
+// A job that pauses itself once and tells, after the gate opens, whether it saw the abort.
+class PausedOnceJob : public WorkerThread {
+public:
+    ~PausedOnceJob() override { StopBeforeDestruction(); }
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> saw_abort{false};
+
+protected:
+    bool Run() override {
+        Pause();
+        waiting = true;
+        WaitWhilePaused();
+        saw_abort = IsAbortRequested();
+        return true;
+    }
+};
+
+// The window between waking the job and raising the flag is short: many tries make a lost
+// abort show up on a two-core machine.
+TEST(WorkerThreadTest, APausedJobWokenByAbortAlwaysSeesTheAbort) {
+    int lost = 0;
+    for (int i = 0; i < 300; ++i) {
+        PausedOnceJob job;
+        ASSERT_TRUE(job.Start());
+        ASSERT_TRUE(Eventually([&] { return job.waiting.load(); }));
+        EXPECT_TRUE(job.Abort());
+        job.StopAndWait();
+        if (!job.saw_abort) ++lost;
+    }
+    EXPECT_EQ(lost, 0);
+}
+
 TEST(WorkerThreadTest, AbortWithoutThreadReturnsFalseButOpensTheGate) {
     LoopingJob job;
     job.Pause();
