@@ -13,6 +13,7 @@
 
 #include "engine/paths.h"
 #include "platform/file_system.h"
+#include "ui/file_context_menu.h"
 #include "ui/file_manager.h"
 #include "ui/popup_menu_frame.h"
 #include "ui/search_wizard_parts.h"
@@ -232,33 +233,10 @@ bool VeSearchResultList::OpenContainingFolder(int row) {
     return true;
 }
 
-int VeSearchResultList::FocusedSelectedRow() const {
-    const QModelIndex focused = currentIndex();
-    if (!focused.isValid() || !selectionModel()->isRowSelected(focused.row(), QModelIndex())) return -1;
-    return focused.row();
-}
+int VeSearchResultList::FocusedSelectedRow() const { return chm::FocusedSelectedRow(*this); }
 
 std::unique_ptr<QMenu> VeSearchResultList::MakeContextMenu() {
-    auto menu = std::make_unique<QMenu>(QStringLiteral("FileList"), this);
-    menu->setAccessibleName(QStringLiteral("FileList"));
-    // The skinned menus' text: "Tahoma" 13 px (the default item in bold), greyed items in
-    // 0xA6A6A6.
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(13);
-    menu->setFont(font);
-    QPalette palette = menu->palette();
-    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, QColor(0xA6, 0xA6, 0xA6));
-    menu->setPalette(palette);
-    QAction* open = menu->addAction(QStringLiteral("Open Containing Folder"));
-    open->setData(kOpenContainingFolderCommand);
-    QAction* play = menu->addAction(QStringLiteral("Play"));
-    play->setData(kPlayCommand);
-    const bool enabled = FocusedSelectedRow() >= 0;
-    open->setEnabled(enabled);
-    play->setEnabled(enabled);
-    if (enabled) menu->setDefaultAction(play);
-    return menu;
+    return MakeFileContextMenu(this, FocusedSelectedRow() >= 0, kOpenContainingFolderCommand, kPlayCommand);
 }
 
 void VeSearchResultList::RunCommand(int command) {
