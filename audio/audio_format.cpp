@@ -16,9 +16,10 @@ bool VeAudioFormat::IsWellFormed() const {
         bits_per_sample <= 1)
         return false;
     if (format_tag != kPcmTag) return true;
-    // 64-bit product: a rate and block align whose product wraps must not pass as consistent.
+    // Unsigned products wide enough for any field values: a rate and block align whose product
+    // wraps must not pass as consistent, and 16-bit fields promote to a signed int that overflows.
     return uint64_t{avg_bytes_per_sec} == uint64_t{sample_rate} * block_align &&
-           block_align == channels * bits_per_sample / 8 && extra_size == 0;
+           block_align == uint32_t{channels} * bits_per_sample / 8 && extra_size == 0;
 }
 
 bool VeAudioFormat::IsComplete() const {

@@ -136,6 +136,16 @@ TEST_F(AudioFormatTest, PcmConsistencyDoesNotWrapAround) {
     EXPECT_FALSE(f.IsWellFormed());
 }
 
+TEST_F(AudioFormatTest, WidestChannelAndBitFieldsAreCheckedWithoutOverflow) {
+    // 65535 x 65535 passes the range of an int; under the sanitizers this case once aborted.
+    VeAudioFormat f;
+    ASSERT_TRUE(f.SetFromPcmBlock(PcmBlock(1, 0xFFFF, 1, 1, 1, 0xFFFF)));
+    EXPECT_FALSE(f.IsWellFormed());
+    // 0xFFFF channels of 8 bits do agree with a block align of 0xFFFF.
+    ASSERT_TRUE(f.SetFromPcmBlock(PcmBlock(1, 0xFFFF, 1, 0xFFFF, 0xFFFF, 8)));
+    EXPECT_TRUE(f.IsWellFormed());
+}
+
 TEST_F(AudioFormatTest, NonPcmSkipsTheConsistencyRules) {
     VeAudioFormat f;
     ASSERT_TRUE(f.SetFromPcmBlock(PcmBlock(0x55, 2, 44100, 16000, 1, 16)));
