@@ -9,7 +9,7 @@
 #include <QUrl>
 
 #include "app/app_settings.h"
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 #include "app/header_picture.h"
 #include "ui/message_box.h"
 
@@ -64,8 +64,8 @@ ConversionReport::ConversionReport(int total, int converted, QString report_fold
     : QDialog(owner), report_folder_(std::move(report_folder)) {
     setObjectName(QStringLiteral("ConversionReport"));
     setWindowTitle(CompletedCaption());
-    setFont(DialogUnitScale::ShellDlgFont());
-    const DialogUnitScale du(font());
+    setFont(DialogUnits::ShellDlgFont());
+    const DialogUnits du(font());
     setFixedSize(du.Size(257, 143));
 
     // The controls of the dialog's template, in its order (all children of the dialog).

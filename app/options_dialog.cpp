@@ -6,7 +6,7 @@
 #include <QRadioButton>
 
 #include "app/app_settings.h"
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 #include "app/header_picture.h"
 #include "ui/message_box.h"
 
@@ -15,8 +15,8 @@ namespace chm {
 OptionsDialog::OptionsDialog(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("OptionsDialog"));
     setWindowTitle(QStringLiteral("Options"));
-    setFont(DialogUnitScale::ShellDlgFont());
-    const DialogUnitScale du(font());
+    setFont(DialogUnits::ShellDlgFont());
+    const DialogUnits du(font());
     setFixedSize(du.Size(280, 175));
 
     // The controls of the dialog's template, in its order (all children of the dialog).

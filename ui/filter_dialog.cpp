@@ -10,39 +10,10 @@
 #include <QScreen>
 #include <utility>
 
+#include "ui/dialog_units.h"
 #include "ui/message_box.h"
 
 namespace chm {
-namespace {
-
-// The dialog's template is laid out in dialog units of its font, as the Windows dialog
-// manager places it: x units are a quarter of the average character width, y units an
-// eighth of the character height.
-class DialogUnits {
-public:
-    explicit DialogUnits(const QFont& font) {
-        const QFontMetrics metrics(font);
-        const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        base_x_ = (width / 26 + 1) / 2;
-        base_y_ = metrics.height();
-    }
-    // Rounded as MulDiv rounds.
-    int X(int units) const { return (units * base_x_ + 2) / 4; }
-    int Y(int units) const { return (units * base_y_ + 4) / 8; }
-    QRect Rect(int x, int y, int w, int h) const { return {X(x), Y(y), X(w), Y(h)}; }
-
-private:
-    int base_x_ = 1;
-    int base_y_ = 1;
-};
-
-QFont DialogFont() {
-    QFont font(QStringLiteral("MS Shell Dlg"));  // by name; the system substitutes it here
-    font.setPointSize(8);
-    return font;
-}
-
-}  // namespace
 
 FilterBusyStrip::FilterBusyStrip(QWidget* parent) : QWidget(parent) {
     timer_.setInterval(kPeriodMs);
@@ -108,7 +79,7 @@ FilterDialog::FilterDialog(QWidget* owner, std::vector<std::string> paths, std::
       worker_(port_.Handle(), std::move(paths), std::move(keys)) {
     setWindowTitle(Caption());
     setModal(true);
-    setFont(DialogFont());
+    setFont(DialogUnits::ShellDlgFont());
     const DialogUnits units(font());
     setFixedSize(units.X(178), units.Y(50));
 

@@ -135,7 +135,7 @@ VeSearchWizard::VeSearchWizard(QWidget* owner)
                          Qt::MSWindowsFixedSizeDialogHint) {
     setWindowTitle(Caption());
     setModal(true);
-    setFont(WizardFrameFont());
+    setFont(DialogUnits::ShellDlgFont());
     const DialogUnits units(font());
     setFixedSize(units.X(348), units.Y(231));
 

@@ -12,20 +12,6 @@ static void InitWizardImages() { Q_INIT_RESOURCE(chm_wizard); }
 
 namespace chm {
 
-DialogUnits::DialogUnits(const QFont& font) {
-    const QFontMetrics metrics(font);
-    // The dialog manager's average width: the 52 letters' width / 26, rounded up by halves.
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    base_x_ = std::max(1, (width / 26 + 1) / 2);
-    base_y_ = std::max(1, metrics.height());
-}
-
-QFont WizardFrameFont() {
-    QFont font(QStringLiteral("MS Shell Dlg"));
-    font.setPointSize(8);
-    return font;
-}
-
 QFont WizardPageFont() {
     QFont font(QStringLiteral("Tahoma"));
     font.setPointSize(8);

@@ -4,10 +4,12 @@
 #include <QRect>
 #include <QString>
 
+#include "ui/dialog_units.h"
+
 namespace chm {
 
 // What the search wizard's frame, pages and result list share: the control ids of its
-// templates, their fonts, the dialog-unit conversion and the wizard's own pictures.
+// templates, their fonts and the wizard's own pictures.
 
 // Frame.
 constexpr int kWizardBannerId = 1297;
@@ -34,27 +36,8 @@ constexpr int kUncheckAllFilesCommand = 32782;
 constexpr int kOpenContainingFolderCommand = 32783;
 constexpr int kPlayCommand = 32784;
 
-// The templates are laid out in dialog units of their font, as the Windows dialog manager
-// places them: x units are a quarter of the average character width, y units an eighth of the
-// character height.
-class DialogUnits {
-public:
-    explicit DialogUnits(const QFont& font);
-    int BaseX() const { return base_x_; }
-    int BaseY() const { return base_y_; }
-    // Rounded as MulDiv rounds.
-    int X(int units) const { return (units * base_x_ + 2) / 4; }
-    int Y(int units) const { return (units * base_y_ + 4) / 8; }
-    QRect Rect(int x, int y, int w, int h) const { return {X(x), Y(y), X(w), Y(h)}; }
-
-private:
-    int base_x_ = 1;
-    int base_y_ = 1;
-};
-
-// "MS Shell Dlg" 8 for the frame, "Tahoma" 8 for the pages: asked for by name, the system's
-// substitute is used where the font is absent.
-QFont WizardFrameFont();
+// "Tahoma" 8 for the pages (the frame has the dialogs' "MS Shell Dlg" 8): asked for by name, the
+// system's substitute is used where the font is absent.
 QFont WizardPageFont();
 // The banner's title: "Tahoma" 13 px bold.
 QFont WizardTitleFont();

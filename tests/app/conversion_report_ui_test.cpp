@@ -12,7 +12,7 @@
 
 #include "app/app_settings.h"
 #include "app/conversion_report.h"
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 #include "tests/app/app_ui_test_support.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/ui_test_support.h"
@@ -64,7 +64,7 @@ TEST_F(ConversionReportTest, FiveFilesTwoConvertedSaysAre) {
 
 TEST_F(ConversionReportTest, TheControlsSitWhereTheTemplatePutsThem) {
     auto report = Make(3, 3);
-    const DialogUnitScale du(report->font());
+    const DialogUnits du(report->font());
     EXPECT_EQ(report->size(), du.Size(257, 143));
     EXPECT_EQ(report->BoldLine()->geometry(), du.Rect(17, 51, 221, 8));
     EXPECT_EQ(report->CountLine()->geometry(), du.Rect(17, 66, 221, 8));

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/app_settings.h"
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 #include "app/options_dialog.h"
 #include "tests/app/app_ui_test_support.h"
 #include "tests/ui/ui_test_support.h"
@@ -81,7 +81,7 @@ TEST_F(OptionsDialogTest, EscapeIsCancel) {
 TEST_F(OptionsDialogTest, TheControlsSitWhereTheTemplatePutsThem) {
     auto dialog = Make(0);
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Options"));
-    const DialogUnitScale du(dialog->font());
+    const DialogUnits du(dialog->font());
     EXPECT_EQ(dialog->size(), du.Size(280, 175));
     EXPECT_EQ(dialog->ResetButton()->geometry(), du.Rect(14, 153, 86, 14));
     EXPECT_EQ(dialog->OkButton()->geometry(), du.Rect(163, 153, 50, 14));
@@ -95,10 +95,10 @@ TEST_F(OptionsDialogTest, TheControlsSitWhereTheTemplatePutsThem) {
 }
 
 TEST_F(OptionsDialogTest, DialogUnitsFollowTheFont) {
-    QFont font = DialogUnitScale::ShellDlgFont();
+    QFont font = DialogUnits::ShellDlgFont();
     EXPECT_EQ(font.family(), QStringLiteral("MS Shell Dlg"));
     EXPECT_EQ(font.pointSize(), 8);
-    const DialogUnitScale du(font);
+    const DialogUnits du(font);
     EXPECT_GT(du.BaseX(), 2);
     EXPECT_GT(du.BaseY(), 6);
     EXPECT_EQ(du.X(4), du.BaseX());

@@ -11,9 +11,9 @@ namespace chm {
 
 // Places a dialog's controls from their dialog units the way the Windows dialog manager does:
 // x × the font's average character width / 4, y × its character height / 8.
-class DialogUnitScale {
+class DialogUnits {
 public:
-    explicit DialogUnitScale(const QFont& font);
+    explicit DialogUnits(const QFont& font);
 
     // "MS Shell Dlg" 8, asked for by name (the system substitutes where it is absent).
     static QFont ShellDlgFont();

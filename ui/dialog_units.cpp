@@ -1,4 +1,4 @@
-#include "app/dialog_units.h"
+#include "ui/dialog_units.h"
 
 #include <QDialog>
 #include <QFontMetrics>
@@ -20,7 +20,7 @@ int MulDiv(int value, int numerator, int denominator) {
 
 }  // namespace
 
-DialogUnitScale::DialogUnitScale(const QFont& font) {
+DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
     // The average width of the 52 letters, rounded, as GdiGetCharDimensions gives it.
     const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
@@ -28,19 +28,19 @@ DialogUnitScale::DialogUnitScale(const QFont& font) {
     base_y_ = std::max(1, metrics.height());
 }
 
-QFont DialogUnitScale::ShellDlgFont() {
+QFont DialogUnits::ShellDlgFont() {
     QFont font(QStringLiteral("MS Shell Dlg"));
     font.setPointSize(8);
     return font;
 }
 
-int DialogUnitScale::X(int units) const { return MulDiv(units, base_x_, 4); }
+int DialogUnits::X(int units) const { return MulDiv(units, base_x_, 4); }
 
-int DialogUnitScale::Y(int units) const { return MulDiv(units, base_y_, 8); }
+int DialogUnits::Y(int units) const { return MulDiv(units, base_y_, 8); }
 
-QRect DialogUnitScale::Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
+QRect DialogUnits::Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
 
-QSize DialogUnitScale::Size(int w, int h) const { return QSize(X(w), Y(h)); }
+QSize DialogUnits::Size(int w, int h) const { return QSize(X(w), Y(h)); }
 
 QFrame* AddEtchedLine(QWidget* parent, const QRect& rect) {
     auto* line = new QFrame(parent);  // a child of the dialog, goes with it
