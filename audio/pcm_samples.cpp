@@ -23,8 +23,6 @@ void Require(bool condition) {
     if (!condition) throw PcmFailure{};
 }
 
-bool Cancelled(const TaskProgress* progress) { return progress && progress->IsCancelled(); }
-
 // Bytes per sample of a frame layout: 1 or 2, or 0 for a layout the loops cannot handle. A
 // width that does not divide the frame evenly would put slots outside the frames.
 int SampleWidth(uint16_t block_align, uint16_t channels) {
@@ -155,7 +153,7 @@ void ReadBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& he
         Require(ImportPcm(set.left, i, buffer, header.block_align, got, header.channels, 0) == got);
         if (header.channels == 2)
             Require(ImportPcm(set.right, i, buffer, header.block_align, got, header.channels, 1) == got);
-        Require(!Cancelled(progress));
+        Require(!IsCancelled(progress));
         if (progress) progress->SetPercent(Percent(i + 1, blocks));
         pacer.Tick();
     }
@@ -163,7 +161,7 @@ void ReadBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& he
 
 void WriteBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header, TaskProgress* progress) {
     // 1. The header says how many channels are written; each of them must be in the set.
-    Require(!Cancelled(progress));
+    Require(!IsCancelled(progress));
     Require(set.IsValid() && set.IsPlain());
     Require(stream.IsOpen());
     Require(IsReadableHeader(header));
@@ -178,13 +176,13 @@ void WriteBlocks(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& h
     for (uint32_t i = 0; i < blocks; ++i) {
         const uint32_t n = ExportPcm(set.left, i, buffer, header.block_align, per_block, header.channels, 0);
         Require(n != 0);
-        Require(!Cancelled(progress));
+        Require(!IsCancelled(progress));
         if (header.channels == 2) {
             Require(ExportPcm(set.right, i, buffer, header.block_align, per_block, header.channels, 1) == n);
-            Require(!Cancelled(progress));
+            Require(!IsCancelled(progress));
         }
         Require(stream.Write(buffer.data(), header.block_align, n) == n);
-        Require(!Cancelled(progress));
+        Require(!IsCancelled(progress));
         if (progress) progress->SetPercent(Percent(i + 1, blocks));
         pacer.Tick();
     }
@@ -207,7 +205,7 @@ uint8_t FloatToUint8(float x) {
 
 bool ReadPcmSamples(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header, TaskProgress* progress) {
     // 1. A set that is already in use is the caller's and stays as it is.
-    if (Cancelled(progress) || !set.IsEmpty() || !stream.IsOpen() || !IsReadableHeader(header)) {
+    if (IsCancelled(progress) || !set.IsEmpty() || !stream.IsOpen() || !IsReadableHeader(header)) {
         if (progress) progress->Fail();
         return false;
     }

@@ -13,6 +13,24 @@ std::string GetTempDirectory();
 std::string MakeTempFileName(const std::string& extension = {}, const std::string& folder = {},
                              const std::string& prefix = {});
 
+// A reserved temporary file name whose file is deleted when this goes, whatever path the work
+// took. Nothing is reserved until Reserve succeeds.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // A name from MakeTempFileName(extension); false when none could be reserved.
+    bool Reserve(const std::string& extension = {});
+    bool IsReserved() const { return !path_.empty(); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 // Creates the file if missing and sets its access and write times to now.
 bool TouchFile(const std::string& path);
 

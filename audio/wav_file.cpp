@@ -37,8 +37,6 @@ void RequireWrite(bool condition) {
     if (!condition) throw WavWriteFailure{};
 }
 
-bool Cancelled(const TaskProgress* progress) { return progress && progress->IsCancelled(); }
-
 // Ids are compared as four characters, case-sensitively.
 struct ChunkHeader {
     std::array<char, 4> id{};
@@ -119,7 +117,7 @@ void ReadDataChunk(VeByteStream& stream, uint32_t size, VeAudioData& data, TaskP
     RequireRead(header.format_tag == VeAudioFormat::kPcmTag);
     RequireRead(header.channels <= 2);
 
-    RequireRead(!Cancelled(progress));
+    RequireRead(!IsCancelled(progress));
     VeChannelSet& set = data.ChannelSet();
     if (!set.IsEmpty()) set.Clear();
     if (!ReadPcmSamples(set, stream, header, progress)) {
@@ -146,7 +144,7 @@ bool WalkChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress)
     bool read_samples = false;
     for (;;) {
         // 4. A cancel seen here fails the load.
-        RequireRead(!Cancelled(progress));
+        RequireRead(!IsCancelled(progress));
         const ChunkHeader chunk = ReadChunkHeader(stream);
         // A "fmt " chunk after the samples would give them a header they were not read with.
         if (chunk.Is("fmt ") && !read_samples) {
@@ -180,36 +178,12 @@ void ProbeChunks(VeByteStream& stream, VeAudioFormat& header) {
     }
 }
 
-// The decoded copy of a non-PCM source; deleted on every path out of the load.
-class TemporaryWav {
-public:
-    TemporaryWav() = default;
-    ~TemporaryWav() {
-        if (!path_.empty() && PathExists(path_)) RemoveFile(path_);
-    }
-    TemporaryWav(const TemporaryWav&) = delete;
-    TemporaryWav& operator=(const TemporaryWav&) = delete;
-
-    bool Reserve() {
-        path_ = MakeTempFileName();
-        return !path_.empty();
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-uint32_t Share(const TaskProgress* progress, double fraction) {
-    return progress ? static_cast<uint32_t>(progress->Total() * fraction) : 0;
-}
-
 // Steps 1-5 of the load; the temporary file is the caller's, so that it goes on every path.
-void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progress, TemporaryWav& temporary) {
+void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progress, TemporaryFile& temporary) {
     // 1.
-    RequireRead(!Cancelled(progress));
+    RequireRead(!IsCancelled(progress));
     const uint32_t range = progress ? progress->Total() : 0;
-    const uint32_t convert_units = Share(progress, 0.2);
+    const uint32_t convert_units = ProgressShare(progress, 0.2);
     // 2.
     VeAudioFormat probed;
     RequireRead(ProbeWav(path, probed));
@@ -218,7 +192,7 @@ void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progres
     std::string source = path;
     if (probed.format_tag != VeAudioFormat::kPcmTag && probed.IsWellFormed()) {
         RequireRead(temporary.Reserve());
-        std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(convert_units) : nullptr;
+        std::unique_ptr<ChildProgress> child = MakeChildProgress(progress, convert_units);
         RequireRead(DecodeToWav(path, temporary.Path(), child.get()));
         source = temporary.Path();
     } else if (progress) {
@@ -228,7 +202,7 @@ void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progres
     VeMappedFileStream stream;
     RequireRead(stream.OpenForRead(source));
     // 5.
-    std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(range - convert_units) : nullptr;
+    std::unique_ptr<ChildProgress> child = MakeChildProgress(progress, range - convert_units);
     RequireRead(ReadWavChunks(stream, data, child.get()));
 }
 
@@ -240,7 +214,7 @@ void WriteSteps(VeByteStream& stream, VeAudioData& data, TaskProgress* progress)
     RequireWrite(stream.IsOpen());
     RequireWrite(header.IsComplete());
     RequireWrite(set.IsValid() && set.IsPlain());
-    RequireWrite(!Cancelled(progress));
+    RequireWrite(!IsCancelled(progress));
     RequireWrite(header.format_tag == VeAudioFormat::kPcmTag);
     RequireWrite(stream.Rewind());
     // 2. The sizes are 32-bit fields: audio whose RIFF size would not fit cannot be written.
@@ -276,13 +250,13 @@ void SaveSteps(VeMappedFileStream& stream, VeAudioData& data, TaskProgress* prog
         return;
     }
     const uint32_t range = progress ? progress->Total() : 0;
-    const uint32_t copy_units = Share(progress, 0.2);
+    const uint32_t copy_units = ProgressShare(progress, 0.2);
     VeAudioData copy;
     {
-        std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(copy_units) : nullptr;
+        std::unique_ptr<ChildProgress> child = MakeChildProgress(progress, copy_units);
         RequireWrite(data.CopyTo(copy, child.get()));
     }
-    std::unique_ptr<ChildProgress> child = progress ? progress->MakeChild(range - copy_units) : nullptr;
+    std::unique_ptr<ChildProgress> child = MakeChildProgress(progress, range - copy_units);
     RequireWrite(WriteWav(stream, copy, child.get()));
 }
 
@@ -310,7 +284,7 @@ bool ProbeWav(const std::string& path, VeAudioFormat& header) {
 
 bool ReadWavChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
     // 1.
-    if (!stream.IsOpen() || Cancelled(progress)) {
+    if (!stream.IsOpen() || IsCancelled(progress)) {
         if (progress) progress->Fail();
         return false;
     }
@@ -333,7 +307,7 @@ bool LoadWav(VeAudioData& data, const std::string& path, TaskProgress* progress)
     data.Reset();
     bool loaded = false;
     {
-        TemporaryWav temporary;
+        TemporaryFile temporary;
         try {
             LoadSteps(data, path, progress, temporary);
             loaded = true;
@@ -343,13 +317,7 @@ bool LoadWav(VeAudioData& data, const std::string& path, TaskProgress* progress)
     }
     // 6. The temporary file is gone by now, whatever happened.
     if (!loaded) data.Reset();
-    if (progress) {
-        if (loaded)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return loaded;
+    return FinishProgress(progress, loaded);
 }
 
 bool WriteWav(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
@@ -366,7 +334,7 @@ bool WriteWav(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
 
 bool SaveWav(VeAudioData& data, const std::string& path, TaskProgress* progress) {
     // A cancelled save does not even create the file.
-    if (Cancelled(progress)) {
+    if (IsCancelled(progress)) {
         progress->Fail();
         return false;
     }

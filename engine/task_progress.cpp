@@ -104,4 +104,24 @@ void ChildProgress::OnChanged() {
     if (mapped != parent_.Done()) parent_.SetDoneAndNotify(mapped);
 }
 
+bool IsCancelled(const TaskProgress* progress) { return progress && progress->IsCancelled(); }
+
+uint32_t ProgressShare(const TaskProgress* progress, double fraction) {
+    return progress ? static_cast<uint32_t>(std::trunc(progress->Total() * fraction)) : 0;
+}
+
+std::unique_ptr<ChildProgress> MakeChildProgress(TaskProgress* progress, uint32_t units) {
+    return progress ? progress->MakeChild(units) : nullptr;
+}
+
+bool FinishProgress(TaskProgress* progress, bool ok) {
+    if (progress) {
+        if (ok)
+            progress->Complete();
+        else
+            progress->Fail();
+    }
+    return ok;
+}
+
 }  // namespace chm

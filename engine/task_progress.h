@@ -77,4 +77,12 @@ private:
     uint32_t base_;
 };
 
+// For the steps of the engine that take an optional progress (null: nobody watches).
+bool IsCancelled(const TaskProgress* progress);
+// The whole units of the progress's total that `fraction` of it is; 0 without a progress.
+uint32_t ProgressShare(const TaskProgress* progress, double fraction);
+std::unique_ptr<ChildProgress> MakeChildProgress(TaskProgress* progress, uint32_t units);
+// Completes or fails the progress as `ok` says, and returns `ok`.
+bool FinishProgress(TaskProgress* progress, bool ok);
+
 }  // namespace chm

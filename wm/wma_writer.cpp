@@ -55,18 +55,6 @@ constexpr std::array<SystemProfile, 3> kSystemProfiles{{
     {{0x4820B3F7, 0xCBEC, 0x41DC, {0x93, 0x91, 0x78, 0x59, 0x87, 0x14, 0xC8, 0xE5}}, {44100, 2, 16, 64000}},
 }};
 
-bool Cancelled(const TaskProgress* progress) { return progress && progress->IsCancelled(); }
-
-bool Finish(TaskProgress* progress, bool ok) {
-    if (progress) {
-        if (ok)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return ok;
-}
-
 // Truncating the target would destroy the source.
 bool SameFile(const std::string& source, const std::string& target) {
     std::error_code ec;
@@ -362,14 +350,14 @@ private:
 
 bool EncodeWavToWma(const std::string& source, const std::string& target, TaskProgress* progress) {
     // 1.
-    if (Cancelled(progress) || source.empty() || target.empty() || SameFile(source, target) || !EnsureGstreamer())
-        return Finish(progress, false);
-    if (PathExists(target) && !TruncateExistingFile(target)) return Finish(progress, false);
+    if (IsCancelled(progress) || source.empty() || target.empty() || SameFile(source, target) || !EnsureGstreamer())
+        return FinishProgress(progress, false);
+    if (PathExists(target) && !TruncateExistingFile(target)) return FinishProgress(progress, false);
     // 2.-13.
     const bool ok = WmaEncode(source, target, progress).Run();
     // A stopped, failed or half-written encode is no output: the user must not get it.
     if (!ok && PathExists(target)) RemoveFile(target);
-    return Finish(progress, ok);
+    return FinishProgress(progress, ok);
 }
 
 }  // namespace chm

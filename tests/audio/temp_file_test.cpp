@@ -87,6 +87,22 @@ TEST(TempFileTest, TouchFileCreatesAndKeepsContent) {
     EXPECT_FALSE(TouchFile(dir.File("missing/new")));
 }
 
+TEST(TempFileTest, TemporaryFileReservesOnceAndTakesItsFileAlong) {
+    std::string kept;
+    {
+        TemporaryFile temporary;
+        EXPECT_FALSE(temporary.IsReserved());
+        ASSERT_TRUE(temporary.Reserve("wav"));
+        kept = temporary.Path();
+        EXPECT_EQ(kept.rfind(GetTempDirectory() + "/~Ve", 0), 0u) << kept;
+        EXPECT_TRUE(IsRegularFile(kept));
+        ASSERT_TRUE(temporary.Reserve());  // a second call keeps the first name
+        EXPECT_EQ(temporary.Path(), kept);
+        test::WriteTextFile(kept, "written by the work");
+    }
+    EXPECT_FALSE(PathExists(kept));
+}
+
 TEST(WorkPacerTest, IntervalIsAtLeast55) {
     EXPECT_EQ(VeWorkPacer(10, 20).Interval(), 55u);
     EXPECT_EQ(VeWorkPacer().Interval(), 110u);

@@ -177,5 +177,34 @@ TEST(TaskProgressTest, ResetClearsFlagsAndPosition) {
     EXPECT_FALSE(progress.IsFailed());
 }
 
+TEST(TaskProgressTest, OptionalProgressHelpersAcceptNoProgress) {
+    EXPECT_FALSE(IsCancelled(nullptr));
+    EXPECT_EQ(ProgressShare(nullptr, 0.5), 0u);
+    EXPECT_EQ(MakeChildProgress(nullptr, 10), nullptr);
+    EXPECT_TRUE(FinishProgress(nullptr, true));
+    EXPECT_FALSE(FinishProgress(nullptr, false));
+}
+
+TEST(TaskProgressTest, OptionalProgressHelpersActOnAGivenProgress) {
+    TaskProgress progress;
+    progress.Reset(1000);
+    EXPECT_EQ(ProgressShare(&progress, 0.2), 200u);
+    EXPECT_EQ(ProgressShare(&progress, 0.0999), 99u);  // whole units, never rounded up
+    {
+        auto child = MakeChildProgress(&progress, 200);
+        ASSERT_NE(child, nullptr);
+        child->Reset(10);
+        child->Complete();
+    }
+    EXPECT_EQ(progress.Done(), 200u);
+    EXPECT_TRUE(FinishProgress(&progress, true));
+    EXPECT_EQ(progress.Done(), 1000u);
+    EXPECT_FALSE(progress.IsFailed());
+    progress.Cancel();
+    EXPECT_TRUE(IsCancelled(&progress));
+    EXPECT_FALSE(FinishProgress(&progress, false));
+    EXPECT_TRUE(progress.IsFailed());
+}
+
 }  // namespace
 }  // namespace chm
