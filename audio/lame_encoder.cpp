@@ -397,13 +397,7 @@ bool VeLameEncoder::Encode(const std::string& path, VeAudioData& data, TaskProgr
         }
     }
     // 11.
-    if (progress) {
-        if (ok)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return ok;
+    return FinishProgress(progress, ok);
 }
 
 VeLameEncoder& GetLameEncoder() {

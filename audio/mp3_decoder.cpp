@@ -396,13 +396,7 @@ bool DecodeMp3ToWav(const std::string& wav_path, const std::string& mp3_path, Ta
     } catch (const Mp3Failure&) {
     } catch (const std::bad_alloc&) {
     }
-    if (progress) {
-        if (ok)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return ok;
+    return FinishProgress(progress, ok);
 }
 
 bool DecodeMp3ExcerptToWav(const std::string& wav_path, const std::string& mp3_path, uint32_t first_ms,

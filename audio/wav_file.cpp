@@ -362,13 +362,7 @@ bool SaveWav(VeAudioData& data, const std::string& path, TaskProgress* progress)
     }
     // A partial output is never left behind, whoever called.
     if (!saved) RemoveFile(path);
-    if (progress) {
-        if (saved)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return saved;
+    return FinishProgress(progress, saved);
 }
 
 }  // namespace chm

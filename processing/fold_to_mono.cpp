@@ -38,13 +38,7 @@ bool FoldSteps(VeChannelSet& set, int method, TaskProgress* progress) {
 bool FoldToMono(VeChannelSet& set, int method, TaskProgress* progress) {
     const bool folded = FoldSteps(set, method, progress);
     // 7.
-    if (progress) {
-        if (folded)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return folded;
+    return FinishProgress(progress, folded);
 }
 
 bool VeAudioData::FoldToMono(int method, TaskProgress* progress) {
@@ -55,13 +49,7 @@ bool VeAudioData::FoldToMono(int method, TaskProgress* progress) {
     // 3. Rate, bits, frames and data bytes stay as they are.
     if (folded && was_stereo) PatchHeaderToMono();
     // 4.
-    if (progress) {
-        if (folded)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return folded;
+    return FinishProgress(progress, folded);
 }
 
 }  // namespace chm

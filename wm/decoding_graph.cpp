@@ -261,13 +261,7 @@ bool DecodeRangeSteps(const std::string& source, const std::string& target, uint
 bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress) {
     const bool ok = DecodeSteps(source, target, progress);
     // 17.
-    if (progress) {
-        if (ok)
-            progress->Complete();
-        else
-            progress->Fail();
-    }
-    return ok;
+    return FinishProgress(progress, ok);
 }
 
 bool DecodeRangeToWav(const std::string& source, const std::string& target, uint32_t first_ms, uint32_t end_ms) {
