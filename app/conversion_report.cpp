@@ -9,8 +9,8 @@
 #include <QUrl>
 
 #include "app/app_settings.h"
-#include "ui/dialog_units.h"
 #include "app/header_picture.h"
+#include "ui/dialog_units.h"
 #include "ui/message_box.h"
 
 namespace chm {

@@ -6,8 +6,8 @@
 #include <QRadioButton>
 
 #include "app/app_settings.h"
-#include "ui/dialog_units.h"
 #include "app/header_picture.h"
+#include "ui/dialog_units.h"
 #include "ui/message_box.h"
 
 namespace chm {

@@ -142,12 +142,8 @@ VeSearchWizard::VeSearchWizard(QWidget* owner)
     banner_ = new VeSearchWizardBanner(this);
     banner_->setGeometry(units.Rect(0, 0, 349, 34));
     // The etched lines are two pixels, a shadow above a highlight, whatever the units give.
-    top_line_ = new QFrame(this);
-    top_line_->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    top_line_->setGeometry(0, units.Y(34), units.X(349), 2);
-    bottom_line_ = new QFrame(this);
-    bottom_line_->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    bottom_line_->setGeometry(0, units.Y(204), units.X(349), 2);
+    top_line_ = AddEtchedLine(this, QRect(0, units.Y(34), units.X(349), 2));
+    bottom_line_ = AddEtchedLine(this, QRect(0, units.Y(204), units.X(349), 2));
 
     // The pages come first in the tab order, then the buttons.
     page_area_ = new QWidget(this);
