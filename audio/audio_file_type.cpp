@@ -26,7 +26,17 @@ AudioFileType GetAudioFileType(std::string_view name) {
     if (EqualsIgnoringAsciiCase(extension, "mp3")) return AudioFileType::Mp3;
     if (EqualsIgnoringAsciiCase(extension, "wav") || EqualsIgnoringAsciiCase(extension, "pcm"))
         return AudioFileType::Wav;
-    if (EqualsIgnoringAsciiCase(extension, "wma")) return AudioFileType::Wma;
+    struct Extension {
+        std::string_view text;
+        AudioFileType type;
+    };
+    static constexpr Extension kOthers[] = {
+        {"wma", AudioFileType::Wma},        {"flac", AudioFileType::Flac}, {"ogg", AudioFileType::OggVorbis},
+        {"oga", AudioFileType::OggVorbis},  {"opus", AudioFileType::Opus}, {"m4a", AudioFileType::Aac},
+        {"aif", AudioFileType::Aiff},       {"aiff", AudioFileType::Aiff},
+    };
+    for (const Extension& other : kOthers)
+        if (EqualsIgnoringAsciiCase(extension, other.text)) return other.type;
     return AudioFileType::Unsupported;
 }
 

@@ -9,6 +9,11 @@ enum class AudioFileType : uint8_t {
     Mp3 = 0,
     Wav = 1,  // ".wav" and ".pcm": both must be RIFF WAVE files
     Wma = 2,
+    Flac = 3,
+    OggVorbis = 4,  // ".ogg", ".oga"
+    Opus = 5,
+    Aac = 6,        // AAC in MP4: ".m4a"
+    Aiff = 7,       // ".aif", ".aiff"
     Unsupported = 255,
 };
 

@@ -9,6 +9,10 @@
 
 namespace {
 
+constexpr char kFormats[] =
+    "formats (by extension): MP3 (.mp3), WAV (.wav .pcm), WMA (.wma), FLAC (.flac), Ogg Vorbis (.ogg .oga),\n"
+    "Opus (.opus), AAC in MP4 (.m4a), AIFF (.aif .aiff); each file becomes a mono file of its own format";
+
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "tavorin-chm: %s\n%s\n", problem.c_str(), chm::kConvertUsage);
     return chm::kExitUsage;
@@ -21,7 +25,7 @@ int main(int argc, char** argv) {
     if (arguments.empty()) return UsageError("no command given");
     const std::string& command = arguments.front();
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s\n%s\n", chm::kConvertUsage, chm::kScanUsage);
+        std::printf("%s\n%s\n%s\n", chm::kConvertUsage, chm::kScanUsage, kFormats);
         return 0;
     }
     if (command == "scan") return chm::RunScanCommand(std::span(arguments).subspan(1));

@@ -11,6 +11,8 @@
 #include "engine/file_list_item.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
+#include "wm/format_document.h"
+#include "wm/format_presets.h"
 #include "wm/wma_document.h"
 
 namespace chm {
@@ -140,7 +142,9 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
                 result = ConvertWmaFile(item.Path(), output_path, progress);
                 break;
             default:
-                result = false;  // cannot normally reach the list; the row stays as it was
+                if (const FormatPreset* preset = FindFormatPreset(GetAudioFileType(item.Path())))
+                    result = ConvertFormatFile(*preset, item.Path(), output_path, progress);
+                // Anything else cannot normally reach the list; the row stays as it was.
                 break;
         }
     } catch (const std::exception&) {
@@ -192,6 +196,13 @@ bool ConversionWorker::ConvertWmaFile(const std::string& input_path, const std::
     VeWmaDocument document;
     return ConvertThroughDocument(document, input_path, output_path, progress, kWmaReaderBudget, kWmaFoldBudget,
                                   kWmaWriterBudget);
+}
+
+bool ConversionWorker::ConvertFormatFile(const FormatPreset& preset, const std::string& input_path,
+                                         const std::string& output_path, TaskProgress& progress) {
+    VeFormatDocument document(preset);
+    return ConvertThroughDocument(document, input_path, output_path, progress, preset.reader_budget,
+                                  preset.fold_budget, preset.writer_budget);
 }
 
 void ConversionWorker::SetCurrentProgress(TaskProgress* progress) {

@@ -9,6 +9,8 @@
 
 namespace chm {
 
+struct FormatPreset;
+
 class FileListItem;
 class TaskProgress;
 
@@ -55,6 +57,10 @@ public:
     // the WMA document (decoding graph, WMA encoder), with the source's tags carried over.
     bool ConvertMp3File(const std::string& input_path, const std::string& output_path, TaskProgress& progress);
     bool ConvertWmaFile(const std::string& input_path, const std::string& output_path, TaskProgress& progress);
+    // The same for FLAC, Ogg Vorbis, Opus, AAC and AIFF, each through the document of its preset
+    // with the preset's budgets.
+    bool ConvertFormatFile(const FormatPreset& preset, const std::string& input_path, const std::string& output_path,
+                           TaskProgress& progress);
 
 protected:
     bool Run() override;

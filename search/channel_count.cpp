@@ -2,6 +2,7 @@
 
 #include "audio/audio_file_type.h"
 #include "audio/audio_format.h"
+#include "audio/format_tags.h"
 #include "audio/media_info.h"
 #include "audio/mp3_decoder.h"
 #include "audio/wav_file.h"
@@ -28,6 +29,14 @@ uint32_t WmaChannels(const std::string& path) {
     return static_cast<uint32_t>(info.channels);
 }
 
+// The other formats declare their channels in their stream headers, which TagLib reads
+// without decoding (faster than GStreamer's discoverer, which builds a pipeline per file).
+uint32_t FormatChannels(const std::string& path) {
+    VeFormatMediaInfo info;
+    if (!ProbeFormatFile(info, path) || info.channels < 0) return 0;
+    return static_cast<uint32_t>(info.channels);
+}
+
 }  // namespace
 
 uint32_t GetChannelCount(const std::string& path) {
@@ -46,6 +55,8 @@ uint32_t GetChannelCount(const std::string& path) {
             return WmaChannels(path);
         case AudioFileType::Unsupported:
             break;
+        default:
+            return FormatChannels(path);
     }
     return 0;
 }

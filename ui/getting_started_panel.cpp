@@ -21,7 +21,8 @@ struct Step {
 
 constexpr Step kSteps[3] = {
     {"Add your stereo files",
-     "Pick MP3, WAV and WMA files or a whole folder with Add, or drop them here."},
+     "Pick MP3, WAV, WMA, FLAC, Ogg Vorbis, Opus, AAC (M4A) or AIFF files or a whole folder with "
+     "Add, or drop them here."},
     {"Choose the output folder",
      "Leave it at <Same as Input> to put each mono file beside its original."},
     {"Convert",

@@ -73,8 +73,9 @@ QString VeWorkView::CannotOpenFolderText(const QString& folder) {
 
 const QString& VeWorkView::AddFilesFilter() {
     static const QString text = QStringLiteral(
-        "MP3 (*.mp3)|*.mp3|WAV (*.wav;*.pcm)|*.wav;*.pcm|WMA (*.wma)|*.wma|"
-        "All Supported Formats|*.mp3;*.wav;*.pcm;*.wma|");
+        "MP3 (*.mp3)|*.mp3|WAV (*.wav;*.pcm)|*.wav;*.pcm|WMA (*.wma)|*.wma|FLAC (*.flac)|*.flac|"
+        "Ogg Vorbis (*.ogg;*.oga)|*.ogg;*.oga|Opus (*.opus)|*.opus|AAC (*.m4a)|*.m4a|AIFF (*.aif;*.aiff)|*.aif;*.aiff|"
+        "All Supported Formats|*.mp3;*.wav;*.pcm;*.wma;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.aif;*.aiff|");
     return text;
 }
 
@@ -452,7 +453,7 @@ void VeWorkView::paintEvent(QPaintEvent*) {
     painter.setPen(QColor::fromRgba(kSubtitleColor));
     painter.setFont(GetSkinFont(SkinFont::kRegular13));
     painter.drawText(QRect(68, 35, 320, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Stereo MP3, WAV and WMA files to mono"));
+                     QStringLiteral("Stereo MP3, WAV, WMA, FLAC, Ogg, Opus, AAC and AIFF to mono"));
     painter.setPen(QColor::fromRgba(kLabelColor));
     painter.drawText(QRect(16, 464, 96, 20), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Output folder:"));
     if (progress_bar_ && progress_bar_->isVisible())

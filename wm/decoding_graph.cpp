@@ -31,8 +31,11 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 // The source pushes the file in blocks of this size (see OfferPushOnly).
 constexpr guint kReadBlock = 65536;
 
-// What the tap may receive: the PCM the rest of the program reads.
+// What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
+// nearest of the allowed formats, so a 24-bit source stays 24-bit where that is allowed.
 constexpr char kPcmCaps[] = "audio/x-raw, format = (string) { S16LE, U8 }, layout = (string) interleaved";
+constexpr char kSourceDepthCaps[] =
+    "audio/x-raw, format = (string) { S16LE, U8, S24LE, S32LE }, layout = (string) interleaved";
 
 // Deletes the target of a decode that did not succeed. Declared before the graph, so that the
 // graph has stopped and closed the file when this runs.
@@ -110,7 +113,7 @@ struct DecodeGraph {
 // still ends a corrupt file that would otherwise stall.
 enum class SourceMode { PushOnly, PullAllowed };
 bool BuildGraph(const std::string& source, const std::string& target, DecodeGraph& g,
-                SourceMode mode = SourceMode::PushOnly) {
+                SourceMode mode = SourceMode::PushOnly, PcmDepth depth = PcmDepth::Sixteen) {
     if (GetAudioFileType(source) == AudioFileType::Unsupported) return false;
     if (!CanLoad(source)) return false;
     GstElement* src = g.graph.Add(MakeElement("filesrc"));
@@ -126,7 +129,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(sink, "location", target.c_str(), nullptr);
     // Plain rounding: the same source always decodes to the same samples.
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
-    GstPtr<GstCaps> caps(gst_caps_from_string(kPcmCaps));
+    GstPtr<GstCaps> caps(gst_caps_from_string(depth == PcmDepth::Source ? kSourceDepthCaps : kPcmCaps));
     g_object_set(pcm, "caps", caps.get(), nullptr);
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), queue);
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), queue);
@@ -180,7 +183,7 @@ bool Run(GstElement* graph) { return gst_element_set_state(graph, GST_STATE_PLAY
 // Steps 1 and 2 of both decodes: the target, if present, must be emptied first.
 bool PrepareTarget(const std::string& target) { return !PathExists(target) || TruncateExistingFile(target); }
 
-bool DecodeSteps(const std::string& source, const std::string& target, TaskProgress* progress) {
+bool DecodeSteps(const std::string& source, const std::string& target, TaskProgress* progress, PcmDepth depth) {
     // 1.
     if (progress && progress->IsCancelled()) return false;
     if (source.empty() || target.empty() || SameFile(source, target)) return false;
@@ -193,7 +196,7 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
     // 4. 5. 10. 11. 12.
     if (!EnsureGstreamer()) return false;
     DecodeGraph g;
-    if (!BuildGraph(source, target, g)) return false;
+    if (!BuildGraph(source, target, g, SourceMode::PushOnly, depth)) return false;
     // 6.
     if (progress) {
         if (progress->IsCancelled()) return false;
@@ -258,8 +261,8 @@ bool DecodeRangeSteps(const std::string& source, const std::string& target, uint
 
 }  // namespace
 
-bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress) {
-    const bool ok = DecodeSteps(source, target, progress);
+bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress, PcmDepth depth) {
+    const bool ok = DecodeSteps(source, target, progress, depth);
     // 17.
     return FinishProgress(progress, ok);
 }

@@ -13,10 +13,15 @@ inline constexpr int kGraphCompleted = 1;
 inline constexpr int kGraphCancelled = 2;
 inline constexpr int kGraphFailed = 3;
 
-// Decodes any supported audio file (by its extension: wav/pcm, mp3, wma) into a 16-bit PCM WAV
-// file (8-bit sources stay 8-bit) at `target`, through the Audio Tap. A failed or cancelled
-// decode returns false and leaves no target file behind.
-bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress);
+// The sample size of the decoded PCM: 16-bit (8-bit sources stay 8-bit), or the source's own
+// 8, 16, 24 or 32 bits, for lossless sources whose depth must survive.
+enum class PcmDepth { Sixteen, Source };
+
+// Decodes any supported audio file (by its extension) into a PCM WAV file of the given depth at
+// `target`, through the Audio Tap. A failed or cancelled decode returns false and leaves no
+// target file behind.
+bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress,
+                 PcmDepth depth = PcmDepth::Sixteen);
 // The same for the time range [first, end) in milliseconds (given in either order; the end is
 // clamped to the duration), without progress.
 bool DecodeRangeToWav(const std::string& source, const std::string& target, uint32_t first_ms,

@@ -42,7 +42,26 @@ TEST(AudioFileTypeTest, SimilarExtensionsAreUnsupported) {
     EXPECT_EQ(GetAudioFileType("a.mp"), AudioFileType::Unsupported);
     EXPECT_EQ(GetAudioFileType("a.mp3 "), AudioFileType::Unsupported);
     EXPECT_EQ(GetAudioFileType("a.wave"), AudioFileType::Unsupported);
-    EXPECT_EQ(GetAudioFileType("a.ogg"), AudioFileType::Unsupported);
+    // Near the further formats' names, and containers they come in that are not supported.
+    for (const char* name : {"a.fla", "a.flac ", "a.og", "a.ogx", "a.opu", "a.aac", "a.mp4", "a.m4b", "a.aifc", "a.ai"})
+        EXPECT_EQ(GetAudioFileType(name), AudioFileType::Unsupported) << name;
+}
+
+TEST(AudioFileTypeTest, FurtherFormatsByTheirExtensions) {
+    struct Case {
+        const char* name;
+        AudioFileType type;
+        int code;
+    };
+    for (const Case& c : {Case{"/m/a.flac", AudioFileType::Flac, 3}, Case{"/m/a.FLAC", AudioFileType::Flac, 3},
+                          Case{"/m/a.ogg", AudioFileType::OggVorbis, 4}, Case{"/m/a.Oga", AudioFileType::OggVorbis, 4},
+                          Case{"/m/a.opus", AudioFileType::Opus, 5}, Case{"/m/a.OPUS", AudioFileType::Opus, 5},
+                          Case{"/m/a.m4a", AudioFileType::Aac, 6}, Case{"/m/a.M4A", AudioFileType::Aac, 6},
+                          Case{"/m/a.aif", AudioFileType::Aiff, 7}, Case{"/m/a.AIFF", AudioFileType::Aiff, 7}}) {
+        EXPECT_EQ(GetAudioFileType(c.name), c.type) << c.name;
+        EXPECT_EQ(static_cast<int>(GetAudioFileType(c.name)), c.code) << c.name;
+    }
+    EXPECT_EQ(GetAudioFileType("/dir.flac/file"), AudioFileType::Unsupported);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// tavorin-chm convert on MP3 and WMA files, run as a separate program as a user would, with
-// media made by lame and ffmpeg and the outputs checked by ffprobe and ffmpeg.
+// tavorin-chm convert on MP3, WMA, FLAC, Ogg Vorbis, Opus, AAC and AIFF files, run as a separate
+// program as a user would, with media made by lame and ffmpeg and the outputs checked by ffprobe
+// and ffmpeg.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/tick.h"
+#include "tests/audio/format_test_media.h"
 #include "tests/audio/mp3_test_media.h"
 #include "tests/support/test_files.h"
 
@@ -265,6 +267,129 @@ TEST_F(CliFormatsTest, InterruptDuringAWmaCancelsItAndLeavesNothing) {
     EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_wma}));
     EXPECT_FALSE(std::filesystem::exists(Path("long (1).wma")));
 }
+
+// ---------------------------------------------------------------------------------------------
+// FLAC, Ogg Vorbis, Opus, AAC in MP4 and AIFF: one table, the same checks for each.
+
+namespace formats = test::formats;
+
+std::string FormatName(const ::testing::TestParamInfo<formats::Format>& info) { return info.param.extension; }
+
+class CliMoreFormatsTest : public CliFormatsTest, public ::testing::WithParamInterface<formats::Format> {
+protected:
+    std::string Named(const std::string& base) const { return Path(base + "." + GetParam().extension); }
+
+    // A tagged stereo source with a cover, 3 s of music-like content.
+    std::string TaggedSource(const std::string& extra = {}) {
+        const std::string wav = Path("music.wav");
+        EXPECT_TRUE(media::MakeMusicWav(wav, 44100, 3.0));
+        EXPECT_TRUE(formats::MakeCover(cover_));
+        const std::string song = Named("song");
+        EXPECT_TRUE(formats::Encode(GetParam(), wav, song, cover_, extra));
+        return song;
+    }
+
+    double Seconds(const std::string& path) { return std::atof(media::Probe(path, "duration", "format").c_str()); }
+
+    const std::string cover_ = Path("cover.png");
+};
+
+TEST_P(CliMoreFormatsTest, StereoBecomesMonoOfItsOwnFormatWithTagsAndPicture) {
+    const formats::Format& format = GetParam();
+    const std::string song = TaggedSource();
+    const CliResult result = Run({"convert", song});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::string output = Named("song (1)");
+    EXPECT_EQ(media::Probe(output, "format_name", "format"), format.container);
+    EXPECT_EQ(media::Probe(output, "codec_name"), format.codec_name);
+    EXPECT_EQ(media::Probe(output, "channels"), "1");
+    const int rate = format.output_rate ? format.output_rate : 44100;
+    EXPECT_EQ(media::Probe(output, "sample_rate"), std::to_string(rate));
+    EXPECT_NEAR(Seconds(output), Seconds(song), static_cast<double>(format.frame_samples) / rate + 0.001);
+
+    const auto tags = formats::ProbeTags(output);
+    for (const auto& [key, value] : formats::SourceTags()) {
+        const auto found = tags.find(key);
+        EXPECT_TRUE(found != tags.end() && found->second == value) << key << " not carried";
+    }
+    EXPECT_EQ(formats::ExtractPicture(output, Path("cover-out.png")), test::ReadFileBytes(cover_));
+
+    // The output follows the mix of the decoded source (a gain aside).
+    const auto stereo = media::DecodeWithFfmpeg(song, Path("source.f32"));
+    const auto mono = media::DecodeWithFfmpeg(output, Path("output.f32"));
+    std::vector<float> mix(stereo.size() / 2);
+    for (size_t i = 0; i < mix.size(); ++i) mix[i] = stereo[2 * i] + stereo[2 * i + 1];
+    ASSERT_FALSE(mono.empty());
+    EXPECT_GE(media::BestCorrelation(mix, mono, 4096), 0.95);
+}
+
+TEST_P(CliMoreFormatsTest, InterruptCancelsAndLeavesNothing) {
+    const std::string wav = Path("long.wav");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-f lavfi -i 'sine=f=440:r=44100:d=150' -ac 2 " + media::Quoted(wav)));
+    const std::string song = Named("long");
+    ASSERT_TRUE(formats::Encode(GetParam(), wav, song));
+    const CliResult result = RunAndInterrupt({"convert", song});
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + song}));
+    EXPECT_FALSE(std::filesystem::exists(Named("long (1)")));
+}
+
+// A file cut short, one with flipped bytes and a file of another format under this name: each
+// converts or fails cleanly, and a failure leaves no output.
+TEST_P(CliMoreFormatsTest, DamagedAndMisnamedFilesFailCleanlyOrConvert) {
+    const formats::Format& format = GetParam();
+    const std::string good = Path(std::string("good.") + format.extension);
+    ASSERT_TRUE(formats::MakeFile(format, good, 2, 2.0));
+    std::vector<uint8_t> bytes = test::ReadFileBytes(good);
+    const std::string cut = Named("cut");
+    test::WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() / 3));
+    for (size_t i = bytes.size() / 4; i < bytes.size(); i += 97) bytes[i] ^= 0x5A;
+    const std::string flipped = Named("flipped");
+    test::WriteFileBytes(flipped, bytes);
+    // A FLAC file under every other name; an Ogg Vorbis file under the FLAC name.
+    const formats::Format& other = *formats::FindFormat(std::string(format.extension) == "flac" ? "ogg" : "flac");
+    const std::string misnamed = Named("misnamed");
+    ASSERT_TRUE(formats::MakeFile(other, misnamed + "." + other.extension, 2, 1.0));
+    std::filesystem::rename(misnamed + "." + other.extension, misnamed);
+    const CliResult result = Run({"convert", cut, flipped, misnamed});
+    EXPECT_TRUE(result.exit_code == 0 || result.exit_code == 1) << result.err;
+    for (const std::string name : {"cut", "flipped", "misnamed"}) {
+        const std::string source = Named(name);
+        const bool failed = result.out.find("failed: " + source + "\n") != std::string::npos;
+        EXPECT_EQ(std::filesystem::exists(Named(std::string(name) + " (1)")), !failed) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CliMoreFormatsTest, ::testing::ValuesIn(formats::Formats()), FormatName);
+
+// Lossless formats keep every sample: keeping one channel gives it exactly, and a mix is the
+// mix of the same samples read from a WAV file.
+class CliLosslessTest : public CliMoreFormatsTest {};
+
+TEST_P(CliLosslessTest, KeepLeftIsTheLeftChannelExactly) {
+    const std::string song = TaggedSource();
+    ASSERT_EQ(Run({"convert", "--method", "left", song}).exit_code, 0);
+    const auto stereo = media::DecodeWithFfmpeg(song, Path("source.f32"));
+    const auto mono = media::DecodeWithFfmpeg(Named("song (1)"), Path("output.f32"));
+    std::vector<float> left(stereo.size() / 2);
+    for (size_t i = 0; i < left.size(); ++i) left[i] = stereo[2 * i];
+    EXPECT_TRUE(mono == left);
+}
+
+TEST_P(CliLosslessTest, MixIsTheMixOfTheSameSamplesAsWav) {
+    const std::string song = TaggedSource();
+    const std::string wav = Path("song.wav");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(song) + " -map 0:a -c:a pcm_s16le " +
+                           media::Quoted(wav)));
+    ASSERT_EQ(Run({"convert", song, wav}).exit_code, 0);
+    const auto from_format = media::DecodeWithFfmpeg(Named("song (1)"), Path("format.f32"));
+    const auto from_wav = media::DecodeWithFfmpeg(Path("song (1).wav"), Path("wav.f32"));
+    ASSERT_FALSE(from_wav.empty());
+    EXPECT_TRUE(from_format == from_wav);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CliLosslessTest,
+                         ::testing::Values(*formats::FindFormat("flac"), *formats::FindFormat("aiff")), FormatName);
 
 }  // namespace
 }  // namespace chm

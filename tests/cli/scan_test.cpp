@@ -202,6 +202,29 @@ TEST_F(ScanCliTest, PrintsEachRecommendedPathInTheWorkersOrder) {
     EXPECT_EQ(result.err, "5 files recommended for conversion:\n");  // no terminal, no status line
 }
 
+TEST_F(ScanCliTest, ListsExactlyTheStereoFilesOfEveryFormat) {
+    std::vector<std::string> stereo;
+    WriteWav(At("mono.wav"), 1);
+    WriteWav(At("stereo.wav"), 2);
+    WriteMp3(At("mono.mp3"), 1);
+    WriteMp3(At("stereo.mp3"), 2);
+    WriteWma(At("mono.wma"), 1);
+    WriteWma(At("stereo.wma"), 2);
+    stereo = {At("stereo.wav"), At("stereo.mp3"), At("stereo.wma")};
+    for (const std::string& extension : FormatExtensions()) {
+        WriteFormatFile(At("mono." + extension), 1);
+        WriteFormatFile(At("stereo." + extension), 2);
+        stereo.push_back(At("stereo." + extension));
+        EXPECT_EQ(ProbeChannels(At("stereo." + extension)), "2");
+    }
+    const CliResult result = Run({"scan", Root()});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::vector<std::string> listed = Lines(result.out);
+    std::sort(listed.begin(), listed.end());
+    std::sort(stereo.begin(), stereo.end());
+    EXPECT_EQ(listed, stereo);
+}
+
 TEST_F(ScanCliTest, WithoutRecurseOnlyTheFoldersOwnFilesAreListed) {
     WriteWav(At("here.wav"), 2);
     MakeFolder(At("sub"));

@@ -75,6 +75,21 @@ void WriteNotRiff(const std::string& path) { WriteTextFile(path, "This is no RIF
 const std::vector<uint8_t>& Mp3Bytes(int channels) { return Cached("libmp3lame", "mp3", channels); }
 const std::vector<uint8_t>& WmaBytes(int channels) { return Cached("wmav2", "wma", channels); }
 
+const std::vector<std::string>& FormatExtensions() {
+    static const std::vector<std::string> extensions{"flac", "ogg", "oga", "opus", "m4a", "aif", "aiff"};
+    return extensions;
+}
+
+void WriteFormatFile(const std::string& path, int channels) {
+    static const std::map<std::string, std::pair<std::string, std::string>> codecs{
+        {"flac", {"flac", "flac"}},        {"ogg", {"libvorbis", "ogg"}}, {"oga", {"libvorbis", "ogg"}},
+        {"opus", {"libopus", "opus"}},     {"m4a", {"aac", "m4a"}},       {"aif", {"pcm_s16be", "aiff"}},
+        {"aiff", {"pcm_s16be", "aiff"}},
+    };
+    const auto& [codec, extension] = codecs.at(path.substr(path.find_last_of('.') + 1));
+    WriteFileBytes(path, Cached(codec, extension, channels));
+}
+
 void WriteMp3(const std::string& path, int channels) { WriteFileBytes(path, Mp3Bytes(channels)); }
 void WriteWma(const std::string& path, int channels) { WriteFileBytes(path, WmaBytes(channels)); }
 

@@ -16,6 +16,11 @@ void WriteNotRiff(const std::string& path);
 // time it is asked for and copied afterwards.
 void WriteMp3(const std::string& path, int channels);
 void WriteWma(const std::string& path, int channels);
+// A short file of one of the further formats, by the extension of `path` (flac, ogg, oga,
+// opus, m4a, aif, aiff), made by ffmpeg the first time and copied afterwards.
+void WriteFormatFile(const std::string& path, int channels);
+// The extensions WriteFormatFile knows.
+const std::vector<std::string>& FormatExtensions();
 // The bytes of those files.
 const std::vector<uint8_t>& Mp3Bytes(int channels);
 const std::vector<uint8_t>& WmaBytes(int channels);

@@ -585,10 +585,14 @@ TEST_F(WorkViewTest, TheOptionsButtonAsksTheMainWindow) {
     EXPECT_EQ(host_.options_shown, 1);
 }
 
-TEST_F(WorkViewTest, AddFilesOffersTheFourFiltersWithAllSupportedFormatsPreselected) {
+TEST_F(WorkViewTest, AddFilesOffersOneFilterPerFormatWithAllSupportedFormatsPreselected) {
     EXPECT_EQ(VeWorkView::AddFilesNameFilters(),
               (QStringList{QStringLiteral("MP3 (*.mp3)"), QStringLiteral("WAV (*.wav *.pcm)"),
-                           QStringLiteral("WMA (*.wma)"), QStringLiteral("All Supported Formats (*.mp3 *.wav *.pcm *.wma)")}));
+                           QStringLiteral("WMA (*.wma)"), QStringLiteral("FLAC (*.flac)"),
+                           QStringLiteral("Ogg Vorbis (*.ogg *.oga)"), QStringLiteral("Opus (*.opus)"),
+                           QStringLiteral("AAC (*.m4a)"), QStringLiteral("AIFF (*.aif *.aiff)"),
+                           QStringLiteral("All Supported Formats (*.mp3 *.wav *.pcm *.wma *.flac *.ogg *.oga *.opus "
+                                          "*.m4a *.aif *.aiff)")}));
     const std::string a = MakeWav("pick/a.wav");
     const std::string b = MakeWav("pick/b.wav");
     QStringList filters;

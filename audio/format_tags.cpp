@@ -1,0 +1,288 @@
+#include "audio/format_tags.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <taglib/aifffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/opusfile.h>
+#include <taglib/tfilestream.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/unique_fd.h"
+
+namespace chm {
+namespace {
+
+// The one error type of the reader and the writer; it never leaves them.
+class TagsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+void Check(bool condition, const char* what) {
+    if (!condition) throw TagsError(what);
+}
+
+TagLib::String ToTag(const std::string& text) { return TagLib::String(text, TagLib::String::UTF8); }
+std::string FromTag(const TagLib::String& text) { return text.to8Bit(true); }
+TagLib::ByteVector ToBytes(const std::vector<char>& data) {
+    return TagLib::ByteVector(data.data(), static_cast<unsigned int>(data.size()));
+}
+std::vector<char> FromBytes(const TagLib::ByteVector& data) { return std::vector<char>(data.begin(), data.end()); }
+
+// One file of the new formats, opened through TagLib as the type its name says: the stream is
+// declared first so that it is closed after the file that reads through it.
+struct TaggedFile {
+    std::unique_ptr<TagLib::FileStream> stream;
+    std::unique_ptr<TagLib::File> file;
+    AudioFileType type = AudioFileType::Unsupported;
+};
+
+bool IsTaggedFormat(AudioFileType type) {
+    return type == AudioFileType::Flac || type == AudioFileType::OggVorbis || type == AudioFileType::Opus ||
+           type == AudioFileType::Aac || type == AudioFileType::Aiff;
+}
+
+std::unique_ptr<TagLib::File> OpenAs(AudioFileType type, TagLib::IOStream* stream) {
+    switch (type) {
+        case AudioFileType::Flac:
+            return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance());
+        case AudioFileType::OggVorbis:
+            return std::make_unique<TagLib::Ogg::Vorbis::File>(stream);
+        case AudioFileType::Opus:
+            return std::make_unique<TagLib::Ogg::Opus::File>(stream);
+        case AudioFileType::Aac:
+            return std::make_unique<TagLib::MP4::File>(stream);
+        case AudioFileType::Aiff:
+            return std::make_unique<TagLib::RIFF::AIFF::File>(stream);
+        default:
+            return nullptr;
+    }
+}
+
+// Only a regular file that holds audio of its type opens: a pipe under the name would block,
+// and tags are never attached to something that is not audio.
+void Open(const std::string& path, AudioFileType type, bool for_writing, TaggedFile& tagged) {
+    tagged.type = type;
+    struct stat st;
+    Check(::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "not a regular file");
+    tagged.stream = std::make_unique<TagLib::FileStream>(path.c_str(), !for_writing);
+    Check(tagged.stream->isOpen() && (!for_writing || !tagged.stream->readOnly()), "cannot open the file");
+    tagged.file = OpenAs(tagged.type, tagged.stream.get());
+    Check(tagged.file != nullptr, "not a tagged format");
+    const TagLib::AudioProperties* audio = tagged.file->audioProperties();
+    Check(tagged.file->isValid() && audio && audio->sampleRate() > 0, "no audio of its type");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pictures, each format its own way: FLAC picture blocks (in FLAC files and in Xiph comments),
+// MP4 cover art, ID3v2 attached pictures.
+
+VeTagPicture FromFlacPicture(const TagLib::FLAC::Picture& picture) {
+    return {FromTag(picture.mimeType()), static_cast<int>(picture.type()), FromTag(picture.description()),
+            FromBytes(picture.data())};
+}
+
+TagLib::FLAC::Picture* ToFlacPicture(const VeTagPicture& picture) {
+    auto block = std::make_unique<TagLib::FLAC::Picture>();
+    block->setMimeType(ToTag(picture.mime_type));
+    block->setType(static_cast<TagLib::FLAC::Picture::Type>(picture.type));
+    block->setDescription(ToTag(picture.description));
+    block->setData(ToBytes(picture.data));
+    return block.release();  // the file or the comment takes it
+}
+
+struct CoverFormat {
+    TagLib::MP4::CoverArt::Format format;
+    const char* mime_type;
+};
+constexpr CoverFormat kCoverFormats[] = {{TagLib::MP4::CoverArt::JPEG, "image/jpeg"},
+                                         {TagLib::MP4::CoverArt::PNG, "image/png"},
+                                         {TagLib::MP4::CoverArt::BMP, "image/bmp"},
+                                         {TagLib::MP4::CoverArt::GIF, "image/gif"}};
+
+std::vector<VeTagPicture> ReadPictures(const TaggedFile& tagged) {
+    std::vector<VeTagPicture> pictures;
+    TagLib::File* file = tagged.file.get();
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
+        for (const auto* picture : flac->pictureList()) pictures.push_back(FromFlacPicture(*picture));
+    } else if (auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag())) {
+        for (const auto* picture : comment->pictureList()) pictures.push_back(FromFlacPicture(*picture));
+    } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+        if (mp4->tag() && mp4->tag()->contains("covr")) {
+            for (const auto& cover : mp4->tag()->item("covr").toCoverArtList()) {
+                VeTagPicture picture;
+                for (const auto& known : kCoverFormats)
+                    if (known.format == cover.format()) picture.mime_type = known.mime_type;
+                picture.data = FromBytes(cover.data());
+                pictures.push_back(std::move(picture));
+            }
+        }
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
+        if (aiff->hasID3v2Tag()) {
+            for (const auto* frame : aiff->tag()->frameList("APIC")) {
+                const auto* apic = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
+                if (apic)
+                    pictures.push_back({FromTag(apic->mimeType()), static_cast<int>(apic->type()),
+                                        FromTag(apic->description()), FromBytes(apic->picture())});
+            }
+        }
+    }
+    return pictures;
+}
+
+void WritePictures(TaggedFile& tagged, const std::vector<VeTagPicture>& pictures) {
+    TagLib::File* file = tagged.file.get();
+    if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
+        flac->removePictures();
+        for (const auto& picture : pictures) flac->addPicture(ToFlacPicture(picture));
+    } else if (auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag())) {
+        comment->removeAllPictures();
+        for (const auto& picture : pictures) comment->addPicture(ToFlacPicture(picture));
+    } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+        TagLib::MP4::CoverArtList covers;
+        for (const auto& picture : pictures) {
+            auto format = TagLib::MP4::CoverArt::Unknown;
+            for (const auto& known : kCoverFormats)
+                if (picture.mime_type == known.mime_type) format = known.format;
+            covers.append(TagLib::MP4::CoverArt(format, ToBytes(picture.data)));
+        }
+        if (covers.isEmpty())
+            mp4->tag()->removeItem("covr");
+        else
+            mp4->tag()->setItem("covr", TagLib::MP4::Item(covers));
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
+        TagLib::ID3v2::Tag& tag = *aiff->tag();
+        tag.removeFrames("APIC");
+        for (const auto& picture : pictures) {
+            auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();
+            frame->setMimeType(ToTag(picture.mime_type));
+            frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(picture.type));
+            frame->setDescription(ToTag(picture.description));
+            frame->setPicture(ToBytes(picture.data));
+            tag.addFrame(frame.release());  // the tag owns its frames
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The copy that a write goes to: a file of its own beside the target (the same file system, so
+// that the rename is atomic), removed unless it took the target's place.
+
+class SiblingCopy {
+public:
+    explicit SiblingCopy(const std::string& target) : target_(target) {
+        const size_t slash = target.find_last_of('/');
+        std::string pattern = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "~VeXXXXXX";
+        UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+        Check(fd.IsValid(), "cannot make the copy");
+        path_ = pattern;
+        std::error_code ec;
+        std::filesystem::copy_file(target, path_, std::filesystem::copy_options::overwrite_existing, ec);
+        Check(!ec, "cannot copy the file");
+    }
+    ~SiblingCopy() {
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+    SiblingCopy(const SiblingCopy&) = delete;
+    SiblingCopy& operator=(const SiblingCopy&) = delete;
+
+    const std::string& Path() const { return path_; }
+    void Replace() {
+        {
+            UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+            Check(fd.IsValid() && ::fsync(fd.Get()) == 0, "cannot flush the copy");
+        }
+        Check(::rename(path_.c_str(), target_.c_str()) == 0, "cannot replace the file");
+        path_.clear();
+    }
+
+private:
+    std::string target_;
+    std::string path_;
+};
+
+}  // namespace
+
+bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
+    try {
+        TaggedFile tagged;
+        Open(path, GetAudioFileType(path), false, tagged);
+        const TagLib::AudioProperties& audio = *tagged.file->audioProperties();
+        VeFormatMediaInfo probed(tagged.type);
+        probed.channels = audio.channels();
+        probed.sample_rate = audio.sampleRate();
+        probed.bit_rate = audio.bitrate() > 0 ? audio.bitrate() * 1000 : 0;  // TagLib gives kbit/s
+        probed.duration = audio.lengthInMilliseconds() * 0.001;
+        info = probed;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool VeFormatTags::Read(const std::string& path) {
+    Clear();
+    try {
+        TaggedFile tagged;
+        Open(path, GetAudioFileType(path), false, tagged);
+        for (const auto& [key, values] : tagged.file->properties()) {
+            auto& texts = fields[FromTag(key)];
+            for (const auto& value : values) texts.push_back(FromTag(value));
+        }
+        pictures = ReadPictures(tagged);
+        return true;
+    } catch (const std::exception&) {
+        Clear();
+        return false;
+    }
+}
+
+bool VeFormatTags::Write(const std::string& path) const {
+    try {
+        const AudioFileType type = GetAudioFileType(path);
+        Check(IsTaggedFormat(type), "not a tagged format");
+        SiblingCopy copy(path);
+        {
+            TaggedFile tagged;
+            // The copy's name has no extension: the type is the target's.
+            Open(copy.Path(), type, true, tagged);
+            TagLib::PropertyMap map;
+            for (const auto& [key, values] : fields) {
+                TagLib::StringList texts;
+                for (const auto& value : values) texts.append(ToTag(value));
+                map.insert(ToTag(key), texts);
+            }
+            tagged.file->setProperties(map);
+            WritePictures(tagged, pictures);
+            Check(tagged.file->save(), "the tags could not be saved");
+        }
+        copy.Replace();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void VeFormatTags::Clear() {
+    fields.clear();
+    pictures.clear();
+}
+
+}  // namespace chm

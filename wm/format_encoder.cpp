@@ -1,0 +1,156 @@
+#include "wm/format_encoder.h"
+
+#include <gst/gst.h>
+
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+#include "engine/task_progress.h"
+#include "platform/file_system.h"
+#include "wm/decoding_graph.h"
+#include "wm/format_presets.h"
+#include "wm/gst_objects.h"
+#include "wm/gstreamer_setup.h"
+
+namespace chm {
+namespace {
+
+constexpr double kBuildShare = 0.3;
+constexpr uint64_t kFollowAbove = 102400;  // smaller encodes are not followed
+constexpr uint64_t kContainerAllowance = 8192;
+
+// Truncating the target would destroy the source.
+bool SameFile(const std::string& source, const std::string& target) {
+    std::error_code ec;
+    return std::filesystem::equivalent(source, target, ec) && !ec;
+}
+
+// The raw format that a lossless format is given for a sample size: its own, or the next
+// larger one it can hold.
+const char* DepthFormat(const FormatPreset& preset, uint16_t bits) {
+    for (int i = 0; i < 4; ++i)
+        if (bits <= 8 * (i + 1) && preset.depth_formats[i]) return preset.depth_formats[i];
+    return nullptr;
+}
+
+GstPtr<GstCaps> OutputCaps(const FormatPreset& preset, const FormatEncodeSettings& settings) {
+    GstPtr<GstCaps> caps(gst_caps_new_simple("audio/x-raw", "channels", G_TYPE_INT, 1, nullptr));
+    if (preset.fixed_rate != 0) gst_caps_set_simple(caps.get(), "rate", G_TYPE_INT, preset.fixed_rate, nullptr);
+    if (preset.lossless) {
+        const char* format = DepthFormat(preset, settings.bits);
+        if (!format) return nullptr;
+        gst_caps_set_simple(caps.get(), "format", G_TYPE_STRING, format, nullptr);
+    }
+    return caps;
+}
+
+// "name=value name=value": each value in the property's own type, as gst-launch reads it.
+void ApplySettings(GstElement* element, const char* settings) {
+    if (!settings) return;
+    std::istringstream pairs(settings);
+    std::string pair;
+    while (pairs >> pair) {
+        const size_t equals = pair.find('=');
+        gst_util_set_object_arg(G_OBJECT(element), pair.substr(0, equals).c_str(), pair.substr(equals + 1).c_str());
+    }
+}
+
+uint32_t Bitrate(const FormatPreset& preset, const FormatEncodeSettings& settings) {
+    if (preset.bitrate_at_most_source && settings.bitrate != 0 && settings.bitrate < preset.bitrate)
+        return settings.bitrate;
+    return preset.bitrate;
+}
+
+uint64_t ExpectedSize(const FormatPreset& preset, const FormatEncodeSettings& settings) {
+    const double bytes = preset.lossless ? settings.duration * settings.sample_rate * 2 * preset.pcm_share
+                                         : settings.duration * preset.expected_bitrate / 8;
+    return kContainerAllowance + static_cast<uint64_t>(std::trunc(bytes));
+}
+
+// Older wavparse versions offer their output only once they have read the header.
+void LinkParsedPad(GstElement*, GstPad* pad, gpointer next) {
+    GstPtr<GstPad> input(gst_element_get_static_pad(static_cast<GstElement*>(next), "sink"));
+    if (!gst_pad_is_linked(input.get())) gst_pad_link(pad, input.get());
+}
+
+// The chain from the parser on; every part the preset names, in order.
+bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::string& source,
+                   const std::string& target, const FormatEncodeSettings& settings) {
+    GstElement* file = graph.Add(MakeElement("filesrc"));
+    GstElement* parse = graph.Add(MakeElement("wavparse"));
+    GstElement* convert = graph.Add(MakeElement("audioconvert"));
+    GstElement* resample = graph.Add(MakeElement("audioresample"));
+    GstElement* format = graph.Add(MakeElement("capsfilter"));
+    GstElement* queue = graph.Add(MakeElement("queue"));
+    GstElement* encoder = preset.encoder ? graph.Add(MakeElement(preset.encoder)) : nullptr;
+    GstElement* muxer = preset.muxer ? graph.Add(MakeElement(preset.muxer)) : nullptr;
+    GstElement* sink = graph.Add(MakeElement("filesink"));
+    if (!file || !parse || !convert || !resample || !format || !queue || !sink || (preset.encoder && !encoder) ||
+        (preset.muxer && !muxer))
+        return false;
+    g_object_set(file, "location", source.c_str(), nullptr);
+    g_object_set(sink, "location", target.c_str(), nullptr);
+    GstPtr<GstCaps> caps = OutputCaps(preset, settings);
+    if (!caps) return false;
+    g_object_set(format, "caps", caps.get(), nullptr);
+    if (encoder) {
+        ApplySettings(encoder, preset.encoder_settings);
+        if (const uint32_t bitrate = Bitrate(preset, settings); bitrate != 0)
+            g_object_set(encoder, "bitrate", static_cast<gint>(bitrate), nullptr);
+    }
+    if (!gst_element_link(file, parse) || !gst_element_link_many(convert, resample, format, queue, nullptr))
+        return false;
+    if (GstPtr<GstPad> parsed(gst_element_get_static_pad(parse, "src")); parsed) {
+        if (!gst_element_link(parse, convert)) return false;
+    } else {
+        g_signal_connect(parse, "pad-added", G_CALLBACK(LinkParsedPad), convert);
+    }
+    GstElement* last = queue;
+    for (GstElement* next : {encoder, muxer, sink}) {
+        if (!next) continue;
+        if (!gst_element_link(last, next)) return false;
+        last = next;
+    }
+    return true;
+}
+
+bool EncodeSteps(const FormatPreset& preset, const std::string& source, const std::string& target,
+                 const FormatEncodeSettings& settings, TaskProgress* progress) {
+    const uint32_t total = progress ? progress->Total() : 0;
+    const auto build = static_cast<uint32_t>(std::trunc(total * kBuildShare));
+    GstGraph graph;
+    if (!BuildPipeline(graph, preset, source, target, settings)) return false;
+    if (progress) {
+        if (progress->IsCancelled()) return false;
+        progress->Advance(build);
+    }
+    if (gst_element_set_state(graph.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return false;
+    const uint64_t expected = ExpectedSize(preset, settings);
+    int result;
+    if (progress && expected > kFollowAbove) {
+        auto running = progress->MakeChild(total - build);
+        result = WaitForGraphWithProgress(graph.get(), *running, target, expected);
+    } else {
+        result = WaitForGraph(graph.get());
+    }
+    // Stopping closes the target; only a completed stream makes a file worth keeping.
+    graph.Stop();
+    return result == kGraphCompleted;
+}
+
+}  // namespace
+
+bool EncodeWavToFormat(const FormatPreset& preset, const std::string& source, const std::string& target,
+                       const FormatEncodeSettings& settings, TaskProgress* progress) {
+    if (IsCancelled(progress) || source.empty() || target.empty() || SameFile(source, target) || !EnsureGstreamer())
+        return FinishProgress(progress, false);
+    if (PathExists(target) && !TruncateExistingFile(target)) return FinishProgress(progress, false);
+    const bool ok = EncodeSteps(preset, source, target, settings, progress);
+    // A stopped, failed or half-written encode is no output: the user must not get it.
+    if (!ok && PathExists(target)) RemoveFile(target);
+    return FinishProgress(progress, ok);
+}
+
+}  // namespace chm

@@ -1,0 +1,31 @@
+#include "wm/format_presets.h"
+
+namespace chm {
+namespace {
+
+// FLAC compression level 5 is the reference encoder's default; Vorbis quality 0.5 is
+// libvorbis's q5; Opus needs 48 kHz; AAC-LC at 96 kbit/s, never above what the source had.
+// Budgets: the lossless writers are as fast as the WAV writer, the lossy encoders take most of
+// the time, as LAME and the WMA encoder do.
+constexpr FormatPreset kPresets[] = {
+    {AudioFileType::Flac, "FLAC", true, "flacenc", "quality=5", nullptr, {"S8", "S16LE", "S24LE", nullptr}, 0, 0,
+     false, 0.6, 0, 1000, 100, 1500},
+    {AudioFileType::Aiff, "AIFF", true, nullptr, nullptr, "aiffmux", {"S8", "S16BE", "S24BE", "S32BE"}, 0, 0, false,
+     1.0, 0, 1000, 100, 1000},
+    {AudioFileType::OggVorbis, "Ogg Vorbis", false, "vorbisenc", "quality=0.5", "oggmux", {}, 0, 0, false, 0,
+     80000, 1000, 100, 3000},
+    {AudioFileType::Opus, "Opus", false, "opusenc", "bitrate-type=vbr", "oggmux", {}, 48000, 64000,
+     false, 0, 64000, 1000, 100, 3000},
+    {AudioFileType::Aac, "AAC", false, "avenc_aac", nullptr, "mp4mux", {}, 0, 96000, true, 0, 96000, 1000, 100,
+     3000},
+};
+
+}  // namespace
+
+const FormatPreset* FindFormatPreset(AudioFileType type) {
+    for (const FormatPreset& preset : kPresets)
+        if (preset.type == type) return &preset;
+    return nullptr;
+}
+
+}  // namespace chm
