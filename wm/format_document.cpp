@@ -26,11 +26,13 @@ bool VeFormatDocument::Load(const std::string& path, TaskProgress* progress) {
     AudioData().Reset();
     const uint32_t total = progress ? progress->Total() : 0;
     const uint32_t decode_units = ProgressShare(progress, 0.1);
+    // Named as a WAV file: a depth that the WAV reader does not read itself is decoded again
+    // from it, by its name.
     TemporaryFile temporary;
-    bool ok = temporary.Reserve();
+    bool ok = temporary.Reserve("wav");
     if (ok) {
         auto child = MakeChildProgress(progress, decode_units);
-        ok = DecodeToWav(path, temporary.Path(), child.get(), preset_.lossless ? PcmDepth::Source : PcmDepth::Sixteen);
+        ok = DecodeToWav(path, temporary.Path(), child.get(), PcmDepth::Sixteen);
     }
     if (ok) {
         auto child = MakeChildProgress(progress, total - decode_units);

@@ -28,11 +28,16 @@ bool SameFile(const std::string& source, const std::string& target) {
 }
 
 // The raw format that a lossless format is given for a sample size: its own, or the next
-// larger one it can hold.
+// larger one it can hold, or else the largest it has (FLAC stops at 24 bits: a 32-bit source,
+// such as a float file under a FLAC name, keeps its 24 most significant bits).
 const char* DepthFormat(const FormatPreset& preset, uint16_t bits) {
-    for (int i = 0; i < 4; ++i)
-        if (bits <= 8 * (i + 1) && preset.depth_formats[i]) return preset.depth_formats[i];
-    return nullptr;
+    const char* largest = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        if (!preset.depth_formats[i]) continue;
+        if (bits <= 8 * (i + 1)) return preset.depth_formats[i];
+        largest = preset.depth_formats[i];
+    }
+    return largest;
 }
 
 GstPtr<GstCaps> OutputCaps(const FormatPreset& preset, const FormatEncodeSettings& settings) {

@@ -325,7 +325,7 @@ TEST_P(CliMoreFormatsTest, StereoBecomesMonoOfItsOwnFormatWithTagsAndPicture) {
 
 TEST_P(CliMoreFormatsTest, InterruptCancelsAndLeavesNothing) {
     const std::string wav = Path("long.wav");
-    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-f lavfi -i 'sine=f=440:r=44100:d=150' -ac 2 " + media::Quoted(wav)));
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-f lavfi -i 'sine=f=440:r=44100:d=60' -ac 2 " + media::Quoted(wav)));
     const std::string song = Named("long");
     ASSERT_TRUE(formats::Encode(GetParam(), wav, song));
     const CliResult result = RunAndInterrupt({"convert", song});
