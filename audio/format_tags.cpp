@@ -9,6 +9,7 @@
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/mp4atom.h>
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/opusfile.h>
@@ -218,6 +219,68 @@ private:
     std::string path_;
 };
 
+// ---------------------------------------------------------------------------------------------
+// The channels of an AAC track. The sample entry's channel count is a template field that many
+// writers leave at 2 whatever the stream holds; the stream's own AudioSpecificConfig (in the
+// "esds" box) tells the truth.
+
+// One MPEG-4 descriptor: its tag and where its body lies; false past the end of the data.
+bool NextDescriptor(const TagLib::ByteVector& data, unsigned& at, unsigned& tag, unsigned& size) {
+    if (at >= data.size()) return false;
+    tag = static_cast<unsigned char>(data[at++]);
+    size = 0;
+    for (int i = 0; i < 4 && at < data.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(data[at++]);
+        size = size << 7 | (byte & 0x7F);
+        if (!(byte & 0x80)) break;
+    }
+    return at + size <= data.size();
+}
+
+// Channel configuration of an AudioSpecificConfig; parametric stereo (object type 29) decodes
+// to two channels from a mono core. 0 when it does not say.
+int ChannelsOfAudioSpecificConfig(const TagLib::ByteVector& data, unsigned at, unsigned size) {
+    uint64_t bits = 0;
+    for (unsigned i = 0; i < 8; ++i) bits = bits << 8 | (i < size ? static_cast<unsigned char>(data[at + i]) : 0);
+    int used = 0;
+    const auto take = [&](int n) {
+        used += n;
+        return static_cast<unsigned>(bits >> (64 - used) & ((1u << n) - 1));
+    };
+    unsigned object_type = take(5);
+    if (object_type == 31) object_type = 32 + take(6);
+    if (take(4) == 15) take(24);  // an explicit sampling frequency
+    const unsigned configuration = take(4);
+    if (object_type == 29) return 2;
+    return configuration >= 1 && configuration <= 7 ? static_cast<int>(configuration == 7 ? 8 : configuration) : 0;
+}
+
+int AacChannels(TagLib::MP4::File& file) {
+    TagLib::MP4::Atoms atoms(&file);
+    TagLib::MP4::Atom* moov = atoms.find("moov");
+    if (!moov) return 0;
+    for (TagLib::MP4::Atom* track : moov->findall("trak")) {
+        TagLib::MP4::Atom* stsd = track->find("mdia", "minf", "stbl", "stsd");
+        if (!stsd || stsd->length <= 0 || stsd->length > (1 << 20)) continue;
+        file.seek(stsd->offset);
+        const TagLib::ByteVector data = file.readBlock(static_cast<unsigned long>(stsd->length));
+        const int esds = data.find("esds");
+        if (esds < 0) continue;
+        unsigned at = static_cast<unsigned>(esds) + 8;  // the box type, then version and flags
+        unsigned tag = 0;
+        unsigned size = 0;
+        if (!NextDescriptor(data, at, tag, size) || tag != 0x03 || size < 3) continue;
+        const auto flags = static_cast<unsigned char>(data[at + 2]);
+        at += 3 + ((flags & 0x80) ? 2 : 0) + ((flags & 0x20) ? 2 : 0);
+        if ((flags & 0x40) && at < data.size()) at += 1 + static_cast<unsigned char>(data[at]);
+        if (!NextDescriptor(data, at, tag, size) || tag != 0x04 || size < 13) continue;
+        at += 13;
+        if (!NextDescriptor(data, at, tag, size) || tag != 0x05 || size < 2) continue;
+        return ChannelsOfAudioSpecificConfig(data, at, size);
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
@@ -227,6 +290,8 @@ bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
         const TagLib::AudioProperties& audio = *tagged.file->audioProperties();
         VeFormatMediaInfo probed(tagged.type);
         probed.channels = audio.channels();
+        if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(tagged.file.get()))
+            if (const int channels = AacChannels(*mp4); channels > 0) probed.channels = channels;
         probed.sample_rate = audio.sampleRate();
         probed.bit_rate = audio.bitrate() > 0 ? audio.bitrate() * 1000 : 0;  // TagLib gives kbit/s
         probed.duration = audio.lengthInMilliseconds() * 0.001;
