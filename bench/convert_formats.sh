@@ -7,6 +7,9 @@
 #        and maximum, nor turn the bit reservoir off as the engine does).
 #   WMA: ffmpeg -ac 1 -c:a wmav2 at the bit rate that the engine's codec catalogue chooses for
 #        mono 44.1 kHz (48 kbit/s).
+#   FLAC, Opus, AAC: ffmpeg -ac 1 with flac, libopus at 64 kbit/s and aac at 96 kbit/s, the
+#        settings of the engine's presets; and the peak resident memory of each tavorin-chm run
+#        (target: under 64 MiB), and of ffmpeg's for comparison.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 chm="$build/cli/tavorin-chm"
@@ -68,3 +71,30 @@ printf 'ten minutes, 44.1 kHz stereo WMA to mono WMA at %s (best of 3: wall seco
 printf '  tavorin-chm %.3f (%.2f)   ffmpeg wmav2 %.3f (%.2f)\n' "$t_chm_wma" "$c_chm_wma" "$t_ffmpeg_wma" "$c_ffmpeg_wma"
 awk -v c="$t_chm_wma" -v f="$t_ffmpeg_wma" 'BEGIN { printf "  wall ratio to ffmpeg %.2f (target <= 1.5)\n", c / f }'
 printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.wma")"
+
+# Peak resident memory in MiB of one run of a shell command.
+peak_mib() {
+    /usr/bin/time -f '%M' bash -c "$1" 2>&1 > /dev/null | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }'
+}
+
+# FLAC, Opus and AAC: tavorin-chm against ffmpeg on the same 10-minute stereo source.
+make_music 600 "$work/music.wav"
+ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a flac "$work/in.flac"
+ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a libopus -b:a 128k "$work/in.opus"
+ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a aac -b:a 192k "$work/in.m4a"
+rm -f "$work/music.wav"
+for row in "flac|FLAC|-c:a flac" "opus|Opus|-c:a libopus -b:a 64k" "m4a|AAC|-c:a aac -b:a 96k"; do
+    IFS='|' read -r ext name options <<< "$row"
+    read -r t_chm c_chm <<< "$(best_of_three "'$chm' convert --output-folder '$work/chm' '$work/in.$ext' 2> /dev/null")"
+    read -r t_ff c_ff <<< "$(best_of_three "ffmpeg -loglevel error -nostdin -y -i '$work/in.$ext' -ac 1 $options '$work/out-ffmpeg.$ext'")"
+    rm -rf "$work/chm"/*
+    m_chm=$(peak_mib "'$chm' convert --output-folder '$work/chm' '$work/in.$ext' 2> /dev/null")
+    m_ff=$(peak_mib "ffmpeg -loglevel error -nostdin -y -i '$work/in.$ext' -ac 1 $options '$work/out-ffmpeg.$ext'")
+    printf 'ten minutes, 44.1 kHz stereo %s to mono %s (best of 3: wall seconds, processor seconds; peak memory)\n' "$name" "$name"
+    printf '  tavorin-chm %.3f (%.2f) %s MiB   ffmpeg %.3f (%.2f) %s MiB\n' "$t_chm" "$c_chm" "$m_chm" "$t_ff" "$c_ff" "$m_ff"
+    awk -v c="$t_chm" -v f="$t_ff" -v m="$m_chm" \
+        'BEGIN { printf "  wall ratio to ffmpeg %.2f (target <= 1.5)   peak memory %.1f MiB (target < 64)\n", c / f, m }'
+    printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.$ext")"
+    printf '  ffmpeg output:      %s\n' "$(probe "$work/out-ffmpeg.$ext")"
+    rm -rf "$work/chm"/* "$work/in.$ext"
+done

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes a corpus of damaged audio files from valid WAV, MP3 and WMA sources: cut at random
+# Makes a corpus of damaged audio files from valid WAV, MP3, WMA, FLAC, Ogg Vorbis, Opus, AAC
+# (M4A) and AIFF sources: cut at random
 # offsets, header bytes flipped, sizes that claim more than the file holds or 0xFFFFFFFF, empty
 # files, one format under another's name, and entries that are no files at all (a folder and
 # named pipes under audio names, links that lead nowhere, files without read permission).
@@ -68,6 +69,14 @@ ff -i "$work/tone.wav" -c:a wmav2 -b:a 128k "$src/wma-v2.wma"
 ff -i "$work/tone.wav" -c:a wmav1 -b:a 96k "$src/wma-v1.wma"
 gst-launch-1.0 -q filesrc location="$work/tone.wav" ! wavparse ! audioconvert ! audio/x-raw,format=F32LE \
     ! avenc_wmav2 bitrate=96000 ! avmux_asf ! filesink location="$src/wma-gst.wma"
+ff -i "$work/tone.wav" -c:a flac "$src/flac-s16.flac"
+ff -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=0.4" -ac 2 -c:a flac -sample_fmt s32 \
+    -bits_per_raw_sample 24 "$src/flac-s24.flac"
+ff -i "$work/tone.wav" -c:a pcm_s16be "$src/aiff-s16.aiff"
+ff -i "$work/tone.wav" -c:a pcm_s24be "$src/aiff-s24.aif"
+ff -i "$work/tone.wav" -c:a libvorbis -q:a 4 "$src/ogg-vorbis.ogg"
+ff -i "$work/tone.wav" -c:a libopus -b:a 96k "$src/opus-ffmpeg.opus"
+ff -i "$work/tone.wav" -c:a aac -b:a 128k -movflags +faststart "$src/m4a-aac.m4a"
 
 # The part of a file that its header occupies, where flipped bytes do the most harm.
 header_span() {
@@ -76,19 +85,24 @@ header_span() {
         *.wav) data=$(offset_of "$file" 'data'); echo $(( ${data:-36} + 8 )) ;;
         *.mp3) echo 700 ;;   # ID3v2 tag, first frame and its Xing/LAME tag
         *.wma) data=$(offset_of "$file" '\x36\x26\xb2\x75'); echo "${data:-4000}" ;;  # up to the Data Object
+        *.flac) echo 42 ;;          # the stream marker and STREAMINFO
+        *.aif | *.aiff) echo 54 ;;  # FORM, COMM and the SSND chunk's header
+        *.ogg | *.opus) echo 200 ;; # the first page: the identification header
+        *.m4a) data=$(offset_of "$file" 'mdat'); echo "${data:-800}" ;;  # ftyp and moov
     esac
 }
 
-cuts=8
-flips=8
 for source in "$src"/*; do
     name=$(basename "$source")
     base=${name%.*}
     ext=${name##*.}
     size=$(size_of "$source")
     cp "$source" "$out/$base-intact.$ext"
+    # Fewer of each for the formats beyond WAV, MP3 and WMA: their decoders are the platform's.
+    case "$ext" in wav | mp3 | wma) cuts=8 flips=8 ;; *) cuts=4 flips=4 ;; esac
     # Cut at random offsets: two inside the header, the others anywhere.
     span=$(header_span "$source")
+    (( span < size )) || span=$size
     for ((i = 1; i <= cuts; i++)); do
         if ((i <= 2)); then random "$span"; else random "$size"; fi
         head -c "$REPLY" "$source" >"$out/$base-cut$i-at$REPLY.$ext"
@@ -172,6 +186,15 @@ cp "$src/wav-s16.wav" "$out/wav-named.mp3"
 cp "$src/mp3-cbr.mp3" "$out/mp3-named.wma"
 cp "$src/wav-s16.wav" "$out/wav-named.wma"
 cp "$src/wma-v2.wma" "$out/wma-named.wav"
+cp "$src/flac-s16.flac" "$out/flac-named.ogg"
+cp "$src/ogg-vorbis.ogg" "$out/ogg-named.flac"
+cp "$src/m4a-aac.m4a" "$out/m4a-named.opus"
+cp "$src/mp3-cbr.mp3" "$out/mp3-named.m4a"
+cp "$src/wav-s16.wav" "$out/wav-named.aiff"
+for ext in flac ogg opus m4a aiff; do
+    : >"$out/empty.$ext"
+    printf 'not audio at all\n' >"$out/text.$ext"
+done
 
 # Entries that are no audio files: a folder and named pipes under audio names, a link to
 # itself and one that leads nowhere, files that cannot be read (mode 000: their owner cannot

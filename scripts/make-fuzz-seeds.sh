@@ -22,7 +22,8 @@ wav=$work/wav
 mp3=$work/mp3
 wma=$work/wma
 xml=$work/settings
-mkdir -p "$wav" "$mp3" "$wma" "$xml"
+formats=$work/formats
+mkdir -p "$wav" "$mp3" "$wma" "$xml" "$formats"
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 # Little-endian fields for headers written by hand.
@@ -88,6 +89,21 @@ ff -i "$work/mono.wav" -c:a wmav2 -b:a 32k -metadata title=Seed -metadata author
 gst-launch-1.0 -q filesrc location="$work/stereo.wav" ! wavparse ! audioconvert \
     ! audio/x-raw,format=F32LE ! avenc_wmav2 bitrate=64000 ! avmux_asf ! filesink location="$wma/gstreamer.wma"
 
+# --- FLAC, Ogg Vorbis, Opus, AAC in MP4, AIFF: plain and tagged, mono and stereo, 16 and 24-bit ---
+ff -i "$work/stereo.wav" -c:a flac "$formats/stereo.flac"
+ff -i "$work/mono.wav" -c:a flac -sample_fmt s32 -bits_per_raw_sample 24 -metadata title=Seed "$formats/s24-tagged.flac"
+ff -i "$work/stereo.wav" -c:a libvorbis "$formats/stereo.ogg"
+ff -i "$work/mono.wav" -c:a libvorbis -metadata title=Seed -metadata artist=FFmpeg "$formats/tagged.oga"
+ff -i "$work/stereo.wav" -c:a libopus -b:a 32k "$formats/stereo.opus"
+ff -i "$work/stereo.wav" -c:a aac -b:a 64k "$formats/stereo.m4a"
+ff -i "$work/mono.wav" -c:a aac -b:a 32k -movflags +faststart -metadata title=Seed "$formats/mono-faststart.m4a"
+ff -i "$work/stereo.wav" -c:a pcm_s16be "$formats/stereo.aiff"
+ff -i "$work/mono.wav" -c:a pcm_s24be -write_id3v2 1 -metadata title=Seed "$formats/s24-tagged.aif"
+gst-launch-1.0 -q filesrc location="$work/stereo.wav" ! wavparse ! audioconvert ! flacenc ! \
+    filesink location="$formats/gstreamer.flac" 2>/dev/null
+gst-launch-1.0 -q filesrc location="$work/stereo.wav" ! wavparse ! audioconvert ! avenc_aac ! mp4mux ! \
+    filesink location="$formats/gstreamer.m4a"
+
 # --- Settings.xml: as the program writes it, and as older or edited files may look ---
 root='<TavorinCHMSettings version="1.0" xmlns="urn:tavorin:channel-merger:settings:1">'
 cat > "$xml/saved.xml" <<EOF
@@ -131,5 +147,6 @@ link mp3_info "$mp3"
 link mp3_decode "$mp3"
 link wma_probe "$wma"
 link settings_load "$xml"
+link format_tags "$formats"
 count=$(find "$out" -type f | wc -l)
 echo "fuzz seeds: $count files in $out"

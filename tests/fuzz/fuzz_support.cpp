@@ -18,7 +18,7 @@ constexpr std::array kTargets{
     FuzzTarget{"wav_probe", RunWavProbe},   FuzzTarget{"wav_chunks", RunWavChunks},
     FuzzTarget{"load_wav", RunLoadWav},     FuzzTarget{"wma_probe", RunWmaProbe},
     FuzzTarget{"mp3_info", RunMp3Info},     FuzzTarget{"mp3_decode", RunMp3Decode},
-    FuzzTarget{"settings_load", RunSettingsLoad},
+    FuzzTarget{"settings_load", RunSettingsLoad}, FuzzTarget{"format_tags", RunFormatTags},
 };
 
 std::string workspace_to_remove;

@@ -49,7 +49,8 @@ private:
 void RunWavProbe(std::span<const uint8_t> bytes);     // ProbeWav on a file
 void RunWavChunks(std::span<const uint8_t> bytes);    // ReadWavChunks on a memory stream
 void RunLoadWav(std::span<const uint8_t> bytes);      // LoadWav on a file
-void RunWmaProbe(std::span<const uint8_t> bytes);     // ProbeWmaFile
+void RunWmaProbe(std::span<const uint8_t> bytes);
+void RunFormatTags(std::span<const uint8_t> bytes);     // ProbeWmaFile
 void RunMp3Info(std::span<const uint8_t> bytes);      // QueryMp3Info
 void RunMp3Decode(std::span<const uint8_t> bytes);    // DecodeMp3ToWav
 void RunSettingsLoad(std::span<const uint8_t> bytes);  // AppSettings::Load

@@ -149,6 +149,21 @@ TEST_F(SearchPageTest, StereoFilesAreListedInTheWorkersOrderAllChecked) {
     EXPECT_EQ(Wizard().CancelButton()->text(), QStringLiteral("Cancel"));
 }
 
+TEST_F(SearchPageTest, StereoFilesOfEveryFurtherFormatAreListedAndMonoOnesAreNot) {
+    const std::string folder = Folder("formats");
+    std::set<std::string> stereo;
+    for (const std::string& extension : test::search::FormatExtensions()) {
+        test::search::WriteFormatFile(folder + "/mono." + extension, 1);
+        test::search::WriteFormatFile(folder + "/stereo." + extension, 2);
+        stereo.insert(folder + "/stereo." + extension);
+    }
+    ASSERT_TRUE(driver_->StartSearch(folder, false));
+    ASSERT_TRUE(driver_->WaitForEnd());
+    const std::vector<std::string> rows = RowPaths();
+    EXPECT_EQ(std::set<std::string>(rows.begin(), rows.end()), stereo);
+    EXPECT_EQ(rows.size(), stereo.size());
+}
+
 TEST_F(SearchPageTest, WithoutSubFoldersOnlyTheFolderItselfIsSearched) {
     const std::string folder = MixedFolder();
     ASSERT_TRUE(driver_->StartSearch(folder, false));
