@@ -188,7 +188,12 @@ void WritePictures(TaggedFile& tagged, const std::vector<VeTagPicture>& pictures
 
 class SiblingCopy {
 public:
+    // A file marked read-only stays as it is, even for a process that could override the mark.
     explicit SiblingCopy(const std::string& target) : target_(target) {
+        struct stat st;
+        Check(::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) &&
+                  ::access(target.c_str(), W_OK) == 0,
+              "the file is read-only");
         const size_t slash = target.find_last_of('/');
         std::string pattern = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "~VeXXXXXX";
         UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
