@@ -32,7 +32,7 @@ bool VeFormatDocument::Load(const std::string& path, TaskProgress* progress) {
     bool ok = temporary.Reserve("wav");
     if (ok) {
         auto child = MakeChildProgress(progress, decode_units);
-        ok = DecodeToWav(path, temporary.Path(), child.get(), PcmDepth::Sixteen);
+        ok = DecodeToWav(path, temporary.Path(), child.get(), preset_.lossless ? PcmDepth::Source : PcmDepth::Sixteen);
     }
     if (ok) {
         auto child = MakeChildProgress(progress, total - decode_units);

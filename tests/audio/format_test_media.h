@@ -22,6 +22,7 @@ struct Format {
     int output_rate;         // the rate of the output when it is fixed, else 0
     int frame_samples;       // one codec frame, the allowed difference in length
     bool picture_as_comment; // ffmpeg cannot attach a picture stream: a Xiph picture comment
+    int bits = 16;           // sample size of a lossless source
 };
 
 inline const std::vector<Format>& Formats() {
@@ -107,6 +108,25 @@ inline bool MakeFile(const Format& format, const std::string& path, int channels
     const bool encoded = made && Encode(format, wav, path);
     std::remove(wav.c_str());
     return encoded;
+}
+
+// The 24-bit form of a lossless format.
+inline Format Deep(const Format& format) {
+    Format deep = format;
+    deep.bits = 24;
+    if (std::string(format.extension) == "flac") {
+        deep.encode = "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24";
+    } else {
+        deep.encode = "-c:a pcm_s24be -write_id3v2 1";
+        deep.codec_name = "pcm_s24be";
+    }
+    return deep;
+}
+
+// The sample size of a lossless file as ffprobe reads it.
+inline std::string ProbeBits(const std::string& path) {
+    const std::string codec = mp3::Probe(path, "codec_name");
+    return mp3::Probe(path, codec.starts_with("pcm_") ? "bits_per_sample" : "bits_per_raw_sample");
 }
 
 inline const Format* FindFormat(const std::string& extension) {

@@ -362,13 +362,16 @@ TEST_P(CliMoreFormatsTest, DamagedAndMisnamedFilesFailCleanlyOrConvert) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliMoreFormatsTest, ::testing::ValuesIn(formats::Formats()), FormatName);
 
-// Lossless formats keep every sample: keeping one channel gives it exactly, and a mix is the
-// mix of the same samples read from a WAV file.
+// Lossless formats keep every sample at their depth: keeping one channel gives it exactly, and a
+// mix is the mix of the same samples read from a WAV file.
 class CliLosslessTest : public CliMoreFormatsTest {};
 
 TEST_P(CliLosslessTest, KeepLeftIsTheLeftChannelExactly) {
     const std::string song = TaggedSource();
+    ASSERT_EQ(formats::ProbeBits(song), std::to_string(GetParam().bits));
     ASSERT_EQ(Run({"convert", "--method", "left", song}).exit_code, 0);
+    EXPECT_EQ(media::Probe(Named("song (1)"), "codec_name"), GetParam().codec_name);
+    EXPECT_EQ(formats::ProbeBits(Named("song (1)")), std::to_string(GetParam().bits));
     const auto stereo = media::DecodeWithFfmpeg(song, Path("source.f32"));
     const auto mono = media::DecodeWithFfmpeg(Named("song (1)"), Path("output.f32"));
     std::vector<float> left(stereo.size() / 2);
@@ -379,8 +382,8 @@ TEST_P(CliLosslessTest, KeepLeftIsTheLeftChannelExactly) {
 TEST_P(CliLosslessTest, MixIsTheMixOfTheSameSamplesAsWav) {
     const std::string song = TaggedSource();
     const std::string wav = Path("song.wav");
-    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(song) + " -map 0:a -c:a pcm_s16le " +
-                           media::Quoted(wav)));
+    const std::string pcm = GetParam().bits == 24 ? " -map 0:a -c:a pcm_s24le " : " -map 0:a -c:a pcm_s16le ";
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(song) + pcm + media::Quoted(wav)));
     ASSERT_EQ(Run({"convert", song, wav}).exit_code, 0);
     const auto from_format = media::DecodeWithFfmpeg(Named("song (1)"), Path("format.f32"));
     const auto from_wav = media::DecodeWithFfmpeg(Path("song (1).wav"), Path("wav.f32"));
@@ -390,6 +393,10 @@ TEST_P(CliLosslessTest, MixIsTheMixOfTheSameSamplesAsWav) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliLosslessTest,
                          ::testing::Values(*formats::FindFormat("flac"), *formats::FindFormat("aiff")), FormatName);
+INSTANTIATE_TEST_SUITE_P(Depth24, CliLosslessTest,
+                         ::testing::Values(formats::Deep(*formats::FindFormat("flac")),
+                                           formats::Deep(*formats::FindFormat("aiff"))),
+                         FormatName);
 
 }  // namespace
 }  // namespace chm
