@@ -25,7 +25,7 @@ case "${1:-}" in
 esac
 
 build=${CHM_FUZZ_BUILD:-$source_dir/build-fuzz}
-targets=(${CHM_FUZZ_TARGETS:-wav_probe wav_chunks load_wav wma_probe mp3_info mp3_decode settings_load})
+targets=(${CHM_FUZZ_TARGETS:-wav_probe wav_chunks load_wav wma_probe mp3_info mp3_decode settings_load format_tags})
 started=$(date +%s)
 
 echo "== configure and build the fuzz programs in $build"
@@ -58,6 +58,7 @@ dictionary() {
         wav_probe | wav_chunks | load_wav) echo "-dict=$source_dir/tests/fuzz/wav.dict" ;;
         wma_probe) echo "-dict=$source_dir/tests/fuzz/asf.dict" ;;
         settings_load) echo "-dict=$source_dir/tests/fuzz/settings.dict" ;;
+        format_tags) echo "-dict=$source_dir/tests/fuzz/formats.dict" ;;
     esac
 }
 

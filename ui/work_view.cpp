@@ -452,8 +452,9 @@ void VeWorkView::paintEvent(QPaintEvent*) {
     painter.drawText(QRect(68, 15, 320, 18), Qt::AlignLeft | Qt::AlignVCenter, ProgramCaption());
     painter.setPen(QColor::fromRgba(kSubtitleColor));
     painter.setFont(GetSkinFont(SkinFont::kRegular13));
+    // The formats alone: with "Stereo ... to mono" around them they no longer fit the 320 pixels.
     painter.drawText(QRect(68, 35, 320, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Stereo MP3, WAV, WMA, FLAC, Ogg, Opus, AAC and AIFF to mono"));
+                     QStringLiteral("MP3, WAV, WMA, FLAC, Ogg, Opus, AAC, AIFF"));
     painter.setPen(QColor::fromRgba(kLabelColor));
     painter.drawText(QRect(16, 464, 96, 20), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Output folder:"));
     if (progress_bar_ && progress_bar_->isVisible())

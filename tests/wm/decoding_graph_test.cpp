@@ -329,7 +329,7 @@ TEST_F(UnusableSourceTest, ZeroDurationWav) {
 }
 
 TEST_F(UnusableSourceTest, UnsupportedExtension) {
-    const std::string source = dir.File("tone.flac");
+    const std::string source = dir.File("tone.mka");
     MakeWithSox(source, "-t wav -e floating-point -b 32", 0.5);
     ExpectCleanFailure(source);
 }
