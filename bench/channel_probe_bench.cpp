@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int kCopies = 200;  // of each of 10 templates: 2,000 files
+// The discoverer takes a quarter of a second per file: it is given every tenth file only.
+constexpr size_t kDiscovererStride = 10;
 const char* const kFormats[][2] = {
     {"flac", "-c:a flac"}, {"ogg", "-c:a libvorbis"}, {"opus", "-c:a libopus"}, {"m4a", "-c:a aac"}, {"aiff", "-c:a pcm_s16be"}};
 
@@ -67,7 +69,8 @@ int main() {
     GstDiscoverer* discoverer = gst_discoverer_new(10 * GST_SECOND, &error);
     if (!discoverer) return 1;
     start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < files.size(); ++i) {
+    size_t discovered = 0;
+    for (size_t i = 0; i < files.size(); i += kDiscovererStride, ++discovered) {
         gchar* uri = gst_filename_to_uri(files[i].c_str(), nullptr);
         GstDiscovererInfo* info = gst_discoverer_discover_uri(discoverer, uri, nullptr);
         g_free(uri);
@@ -85,7 +88,8 @@ int main() {
     fs::remove_all(folder);
     std::printf("channel count of %zu FLAC/Ogg Vorbis/Opus/AAC/AIFF files, warm cache:\n", files.size());
     std::printf("  TagLib headers      %8.0f files/s (%.2f s)\n", files.size() / taglib, taglib);
-    std::printf("  GStreamer discoverer %7.0f files/s (%.2f s)\n", files.size() / discover, discover);
+    std::printf("  GStreamer discoverer %7.1f files/s (%.2f s for %zu files)\n", discovered / discover, discover,
+                discovered);
     std::printf("  wrong counts: %d\n", wrong);
     return wrong == 0 ? 0 : 1;
 }

@@ -83,6 +83,7 @@ ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a flac "
 ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a libopus -b:a 128k "$work/in.opus"
 ffmpeg -hide_banner -loglevel error -nostdin -y -i "$work/music.wav" -c:a aac -b:a 192k "$work/in.m4a"
 rm -f "$work/music.wav"
+mkdir -p "$work/chm"
 for row in "flac|FLAC|-c:a flac" "opus|Opus|-c:a libopus -b:a 64k" "m4a|AAC|-c:a aac -b:a 96k"; do
     IFS='|' read -r ext name options <<< "$row"
     read -r t_chm c_chm <<< "$(best_of_three "'$chm' convert --output-folder '$work/chm' '$work/in.$ext' 2> /dev/null")"
