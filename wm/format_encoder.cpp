@@ -1,7 +1,9 @@
 #include "wm/format_encoder.h"
 
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -80,10 +82,34 @@ void LinkParsedPad(GstElement*, GstPad* pad, gpointer next) {
     if (!gst_pad_is_linked(input.get())) gst_pad_link(pad, input.get());
 }
 
-// The chain from the parser on; every part the preset names, in order.
+// Counts the bytes of raw audio that reach the encoder, so that a stream that ended early (a
+// parser that gave up without an error) is not taken for a complete encode.
+GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer bytes) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info))
+        static_cast<std::atomic<uint64_t>*>(bytes)->fetch_add(gst_buffer_get_size(buffer));
+    return GST_PAD_PROBE_OK;
+}
+
+// Every frame of the source reached the encoder (at the output's rate; the resampler's edges
+// aside).
+bool AllFramesArrived(GstElement* queue, uint64_t bytes, const FormatPreset& preset,
+                      const FormatEncodeSettings& settings) {
+    GstPtr<GstPad> pad(gst_element_get_static_pad(queue, "src"));
+    GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad.get()));
+    GstAudioInfo info;
+    if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_BPF(&info) <= 0) return false;
+    const double rate = preset.fixed_rate != 0 ? preset.fixed_rate : settings.sample_rate;
+    const double expected = settings.duration * rate;
+    return static_cast<double>(bytes / GST_AUDIO_INFO_BPF(&info)) >= expected - 64 - expected * 0.001;
+}
+
+// The chain from the parser on; every part the preset names, in order. The parser is given its
+// data by push: in pull mode wavparse ends the stream without an error, and without any audio,
+// when an odd-sized "data" chunk and its pad byte end the file.
 bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::string& source,
-                   const std::string& target, const FormatEncodeSettings& settings) {
+                   const std::string& target, const FormatEncodeSettings& settings, GstElement*& raw) {
     GstElement* file = graph.Add(MakeElement("filesrc"));
+    GstElement* read = graph.Add(MakeElement("queue"));
     GstElement* parse = graph.Add(MakeElement("wavparse"));
     GstElement* convert = graph.Add(MakeElement("audioconvert"));
     GstElement* resample = graph.Add(MakeElement("audioresample"));
@@ -92,9 +118,10 @@ bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::strin
     GstElement* encoder = preset.encoder ? graph.Add(MakeElement(preset.encoder)) : nullptr;
     GstElement* muxer = preset.muxer ? graph.Add(MakeElement(preset.muxer)) : nullptr;
     GstElement* sink = graph.Add(MakeElement("filesink"));
-    if (!file || !parse || !convert || !resample || !format || !queue || !sink || (preset.encoder && !encoder) ||
-        (preset.muxer && !muxer))
+    if (!file || !read || !parse || !convert || !resample || !format || !queue || !sink ||
+        (preset.encoder && !encoder) || (preset.muxer && !muxer))
         return false;
+    raw = queue;
     g_object_set(file, "location", source.c_str(), nullptr);
     g_object_set(sink, "location", target.c_str(), nullptr);
     GstPtr<GstCaps> caps = OutputCaps(preset, settings);
@@ -105,7 +132,8 @@ bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::strin
         if (const uint32_t bitrate = Bitrate(preset, settings); bitrate != 0)
             g_object_set(encoder, "bitrate", static_cast<gint>(bitrate), nullptr);
     }
-    if (!gst_element_link(file, parse) || !gst_element_link_many(convert, resample, format, queue, nullptr))
+    if (!gst_element_link_many(file, read, parse, nullptr) ||
+        !gst_element_link_many(convert, resample, format, queue, nullptr))
         return false;
     if (GstPtr<GstPad> parsed(gst_element_get_static_pad(parse, "src")); parsed) {
         if (!gst_element_link(parse, convert)) return false;
@@ -125,8 +153,13 @@ bool EncodeSteps(const FormatPreset& preset, const std::string& source, const st
                  const FormatEncodeSettings& settings, TaskProgress* progress) {
     const uint32_t total = progress ? progress->Total() : 0;
     const auto build = static_cast<uint32_t>(std::trunc(total * kBuildShare));
+    // Declared before the graph, whose streaming threads count into it until it stops.
+    std::atomic<uint64_t> bytes{0};
     GstGraph graph;
-    if (!BuildPipeline(graph, preset, source, target, settings)) return false;
+    GstElement* raw = nullptr;
+    if (!BuildPipeline(graph, preset, source, target, settings, raw)) return false;
+    GstPtr<GstPad> raw_out(gst_element_get_static_pad(raw, "src"));
+    gst_pad_add_probe(raw_out.get(), GST_PAD_PROBE_TYPE_BUFFER, CountBytes, &bytes, nullptr);
     if (progress) {
         if (progress->IsCancelled()) return false;
         progress->Advance(build);
@@ -140,9 +173,11 @@ bool EncodeSteps(const FormatPreset& preset, const std::string& source, const st
     } else {
         result = WaitForGraph(graph.get());
     }
-    // Stopping closes the target; only a completed stream makes a file worth keeping.
+    // Only a completed stream that carried all the audio makes a file worth keeping. The
+    // format is read before stopping closes the target.
+    const bool complete = result == kGraphCompleted && AllFramesArrived(raw, bytes.load(), preset, settings);
     graph.Stop();
-    return result == kGraphCompleted;
+    return complete;
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ TEST_P(CorpusReplayTest, EverySavedInputEndsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplayTest,
                          ::testing::Values("wav_probe", "wav_chunks", "load_wav", "wma_probe", "mp3_info",
-                                           "mp3_decode", "settings_load"),
+                                           "mp3_decode", "settings_load", "format_tags"),
                          [](const auto& info) { return std::string(info.param); });
 
 // Inputs of faults in code that is still being changed by its owner wait in <target>/unfixed/;
@@ -88,7 +88,7 @@ TEST(FixedFaultTest, FmtChunkAfterTheDataLeavesTheHeaderOfTheSamplesRead) {
 }
 
 TEST(CorpusLayoutTest, EveryTargetIsReplayedAndEveryFolderNamesATarget) {
-    EXPECT_EQ(fuzz::FuzzTargets().size(), 7u) << "a new target needs its line in the instantiation above";
+    EXPECT_EQ(fuzz::FuzzTargets().size(), 8u) << "a new target needs its line in the instantiation above";
     for (const auto& entry : fs::directory_iterator(CHM_CORPUS_DIR)) {
         if (!entry.is_directory()) continue;
         EXPECT_NE(fuzz::FindFuzzTarget(entry.path().filename().string()), nullptr)
