@@ -87,6 +87,33 @@ std::unique_ptr<FILE, FileCloser> OpenRegularFile(const std::string& path) {
     return file;
 }
 
+// TinyXML's printer writes a carriage return in a value as it is, and XML's line-end
+// normalisation reads it back as a line feed: "/music\r" would come back as another folder.
+// The printer itself never writes one, so every carriage return that passes here belongs to a
+// value and goes out as a character reference, which reads back as the carriage return.
+class ExactValuePrinter : public tinyxml2::XMLPrinter {
+public:
+    explicit ExactValuePrinter(FILE* file) : XMLPrinter(file) {}
+
+protected:
+    void Write(const char* data, size_t size) override {
+        for (const char* end = data + size; data != end;) {
+            const char* cr = std::find(data, end, '\r');
+            XMLPrinter::Write(data, static_cast<size_t>(cr - data));
+            if (cr == end) break;
+            XMLPrinter::Write(kCarriageReturn, std::strlen(kCarriageReturn));
+            data = cr + 1;
+        }
+    }
+    void Putc(char ch) override {
+        if (ch == '\r') XMLPrinter::Write(kCarriageReturn, std::strlen(kCarriageReturn));
+        else XMLPrinter::Putc(ch);
+    }
+
+private:
+    static constexpr const char* kCarriageReturn = "&#xD;";
+};
+
 // Writes the document to a fresh temporary file beside the target and renames it over the
 // target, so a failed write (full disk, no rights) leaves the previous settings intact.
 bool WriteReplacing(XMLDocument& doc, const std::string& path) {
@@ -96,8 +123,12 @@ bool WriteReplacing(XMLDocument& doc, const std::string& path) {
     std::unique_ptr<FILE, FileCloser> file(::fdopen(fd, "w"));
     if (!file) ::close(fd);
     // The printer does not report failed writes: the stream's error flag and the flush do.
-    bool ok = file && doc.SaveFile(file.get()) == tinyxml2::XML_SUCCESS && ::fflush(file.get()) == 0 &&
-              !::ferror(file.get()) && ::fsync(fd) == 0;
+    bool ok = false;
+    if (file) {
+        ExactValuePrinter printer(file.get());
+        doc.Print(&printer);
+        ok = !doc.Error() && ::fflush(file.get()) == 0 && !::ferror(file.get()) && ::fsync(fd) == 0;
+    }
     if (file) ok = ::fclose(file.release()) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
