@@ -8,7 +8,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/app_settings.h"
 #include "cli/cli_port.h"
 #include "cli/stop_signals.h"
 #include "engine/conversion_worker.h"
@@ -100,7 +99,6 @@ public:
         // Before any other thread exists, so that no thread can take the signals.
         StopSignals stop_signals([window] { window.Post(kStopRequest, 0, 0); });
 
-        AppSettings::Instance().conversion_method = options_.method;  // in memory only
         for (const std::string& file : options_.files) items_.push_back(std::make_unique<FileListItem>(file, window));
         std::vector<FileListItem*> rows;
         for (const auto& item : items_) rows.push_back(item.get());
@@ -108,7 +106,7 @@ public:
         ConversionWorker worker(window);
         worker_ = &worker;
         window.Send(kTaskListPrepare, 0, 0);
-        worker.Job().Fill(rows, options_.output_folder);
+        worker.Job().Fill(rows, options_.output_folder, options_.method);
         if (!worker.Start()) {
             std::fputs("tavorin-chm: cannot start the conversion thread\n", stderr);
             return kExitSomeFailed;

@@ -5,11 +5,19 @@
 
 namespace chm {
 
-void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder) {
+void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method) {
     std::lock_guard lock(lock_);
     ClearItems();
     for (FileListItem* item : items) AddItem(*item);
     SetOutputFolder(std::move(output_folder));
+    SetConversionMethod(conversion_method);
+}
+
+std::string ConversionJob::OutputFolderFor(const std::string& input) const {
+    std::string folder = output_folder_.empty() ? PathFolder(input, true) : MakeAbsolutePath(output_folder_);
+    folder = NormalizePath(folder);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
 }
 
 std::string ConversionJob::MakeOutputPath(const std::string& input) const {

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
 #include <filesystem>
@@ -390,6 +391,65 @@ TEST_F(MainFrameTest, ClosingDuringAConversionAndAnsweringYesStopsHidesAndSaves)
     EXPECT_TRUE(test::TempEntries().empty());
     EXPECT_TRUE(watch.hidden);
     EXPECT_TRUE(watch.worker_running_at_hide);
+}
+
+// Convert, convert again unchanged (skipped), then after each change of the method or the
+// output folder convert again: a new output each time, every earlier one left as it was.
+TEST_F(MainFrameTest, ConvertAfterAChangeOfSettingsConvertsAgainAndUnchangedSkips) {
+    MainFrame& frame = ShowFrame();
+    const std::string in = scratch_.File("in");
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directories(out);
+    Add(frame, {MakeWav("in/song.wav")});
+    // Presses convert and answers the report; the files of the scratch folder afterwards.
+    auto convert = [&] {
+        QString said;
+        test::ModalAnswer answer([&](QWidget* modal) {
+            if (auto* report = qobject_cast<ConversionReport*>(modal)) said = report->BoldLine()->Text();
+            modal->close();
+        }, 120s);
+        Press(frame, VeWorkView::kConvertButton);
+        EXPECT_TRUE(test::RunLoopUntil([&] { return answer.Answered() && !frame.WorkView()->IsBusy(); }, 120s));
+        EXPECT_EQ(said, QStringLiteral("File converted successfully."));
+        return test::ListFiles(scratch_.Path());
+    };
+    auto output = [&] { return Model(frame).Item(0).OutputPath(); };
+    auto bytes = [](const std::vector<std::string>& paths) {
+        std::vector<std::vector<uint8_t>> all;
+        for (const std::string& path : paths) all.push_back(test::ReadFileBytes(path));
+        return all;
+    };
+
+    const std::vector<std::string> first_files = convert();
+    const std::string mixed = output();
+    EXPECT_EQ(mixed, in + "/song (1).wav");
+    EXPECT_EQ(convert(), first_files);  // nothing changed: skipped
+    EXPECT_EQ(output(), mixed);
+
+    test::ModalAnswer options([](QWidget* modal) {
+        auto* dialog = qobject_cast<OptionsDialog*>(modal);
+        if (!dialog) return modal->close(), void();
+        dialog->RadioButton(OptionsDialog::kKeepRightId)->click();
+        dialog->OkButton()->click();
+    });
+    Press(frame, VeWorkView::kOptionsButton);
+    ASSERT_TRUE(options.Answered());
+    const auto before_method = bytes({mixed});
+    convert();
+    const std::string right = output();
+    EXPECT_EQ(right, in + "/song (2).wav");
+    EXPECT_EQ(test::ProbeChannels(right), 1);
+    EXPECT_NE(test::ReadFileBytes(right), before_method[0]);
+    EXPECT_EQ(bytes({mixed}), before_method);
+
+    frame.WorkView()->OutputBox()->SetValue(QString::fromStdString(out));
+    const auto before_folder = bytes({mixed, right});
+    const std::vector<std::string> folder_files = convert();
+    EXPECT_EQ(output(), out + "/song.wav");
+    EXPECT_EQ(test::ProbeChannels(output()), 1);
+    EXPECT_EQ(bytes({mixed, right}), before_folder);
+    EXPECT_EQ(convert(), folder_files);  // nothing changed again: skipped
+    EXPECT_EQ(output(), out + "/song.wav");
 }
 
 TEST_F(MainFrameTest, DontShowThisAgainSurvivesARestart) {
