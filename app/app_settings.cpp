@@ -67,6 +67,12 @@ void WalkSection(const XMLElement* section, Apply apply) {
         apply(*e);
 }
 
+// A folder name with a NUL in it cannot be written as an attribute: it would read back cut
+// short, as another folder. It is stored as the default, empty, instead.
+void WriteString(XMLElement& element, const char* name, const std::string& value) {
+    element.SetAttribute(name, value.find('\0') == std::string::npos ? value.c_str() : "");
+}
+
 struct FileCloser {
     void operator()(FILE* file) const { ::fclose(file); }
 };
@@ -231,10 +237,10 @@ bool AppSettings::Save(const std::string& path) const {
     main_frame->SetAttribute("x", main_frame_x);
     main_frame->SetAttribute("y", main_frame_y);
     XMLElement* task = states->InsertNewChildElement("Task");
-    task->SetAttribute("added_folder", added_folder.c_str());
-    task->SetAttribute("search_folder", search_folder.c_str());
+    WriteString(*task, "added_folder", added_folder);
+    WriteString(*task, "search_folder", search_folder);
     task->SetAttribute("search_sub", search_sub ? 1 : 0);
-    task->SetAttribute("output_folder", output_folder.c_str());
+    WriteString(*task, "output_folder", output_folder);
 
     XMLElement* options = root->InsertNewChildElement("Options");
     options->InsertNewChildElement("General")->SetAttribute("conversion_method", conversion_method);

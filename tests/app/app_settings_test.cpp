@@ -151,6 +151,18 @@ TEST_F(AppSettingsTest, FolderNamesWithLineEndsAndControlCharactersReadBackExact
     EXPECT_NE(text.find("output_folder=\"/music&#xD;\""), std::string::npos) << text;
 }
 
+// A NUL cannot stand in an attribute: rather than come back cut short, as another folder, such
+// a name is not kept at all.
+TEST_F(AppSettingsTest, AFolderNameWithANulIsStoredAsTheDefault) {
+    settings_.output_folder = std::string("/music\0/other", 13);
+    settings_.added_folder = "/kept";
+    ASSERT_TRUE(settings_.Save(file_));
+    settings_.ResetToDefaults();
+    ASSERT_TRUE(settings_.Load(file_));
+    EXPECT_EQ(settings_.output_folder, "");
+    EXPECT_EQ(settings_.added_folder, "/kept");
+}
+
 TEST_F(AppSettingsTest, MissingFileIsNotReadAndKeepsTheFields) {
     settings_.conversion_method = 1;
     EXPECT_FALSE(settings_.Load(scratch_.File("absent.xml")));
