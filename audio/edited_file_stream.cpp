@@ -51,7 +51,9 @@ void EditedFileStream::seek(long offset, Position p) {
 
 TagLib::ByteVector EditedFileStream::readBlock(unsigned long length) {
     if (position_ >= length_ || length == 0) return {};
-    const int64_t n = std::min(Clamped(length), length_ - position_);
+    // A block is at most what a TagLib vector can hold.
+    const int64_t n = std::min({Clamped(length), length_ - position_,
+                                static_cast<int64_t>(std::numeric_limits<unsigned int>::max())});
     TagLib::ByteVector block(static_cast<unsigned int>(n), 0);
     int64_t done = 0;
     int64_t start = 0;
@@ -101,7 +103,9 @@ void EditedFileStream::truncate(long length) {
         broken_ = true;
         return;
     }
-    pieces_.erase(pieces_.begin() + static_cast<long>(SplitAt(length)), pieces_.end());
+    // Split first: splitting may move the pieces, and with them any iterator taken before.
+    const size_t first_cut = SplitAt(length);
+    pieces_.erase(pieces_.begin() + static_cast<long>(first_cut), pieces_.end());
     length_ = length;
 }
 

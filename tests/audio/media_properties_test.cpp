@@ -861,6 +861,26 @@ protected:
     }
 
     std::vector<uint8_t> Bytes(const std::string& path) { return ReadFileBytes(path); }
+
+    // Writes the properties, with lyrics long enough that the file must grow, in a child
+    // process that may not make a file longer than this one is now; `at_limit` handles the
+    // signal the limit raises. Returns the child's exit code: 0 when the write failed, 1 when
+    // it succeeded; -1 when the child did not exit.
+    int WriteAtTheFileSizeLimit(const std::string& path, void (*at_limit)(int)) {
+        const auto limit = static_cast<rlim_t>(Bytes(path).size() + 16);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, at_limit);
+            const struct rlimit rl = {limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(2);
+            VeMediaProperties record = RecordOf(Expected{});
+            record.lyrics = std::string(20000, 'l');
+            ::_exit(record.WriteMediaProperties(path) ? 1 : 0);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+        return WEXITSTATUS(status);
+    }
 };
 
 TEST_F(WriteSafetyTest, WritingKeepsTheMp3Audio) {
@@ -940,21 +960,7 @@ TEST_F(WriteSafetyTest, WriteThatCannotCompleteLeavesTheFileAsItWas) {
     const std::string path = File("full.mp3");
     MakeMp3(path);
     const auto before = Bytes(path);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlim_t limit = static_cast<rlim_t>(before.size() + 16);
-        const struct rlimit rl = {limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(2);
-        VeMediaProperties record = RecordOf(Expected{});
-        record.lyrics = std::string(20000, 'l');
-        ::_exit(record.WriteMediaProperties(path) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the write reported success";
+    EXPECT_EQ(WriteAtTheFileSizeLimit(path, SIG_IGN), 0) << "the write reported success";
     EXPECT_EQ(Bytes(path), before);
     EXPECT_EQ(FolderEntries(dir_.Path()), std::vector<std::string>{"full.mp3"});
 }
@@ -965,22 +971,8 @@ TEST_F(WriteSafetyTest, WriteCutShortByTheEndOfTheProcessLeavesTheFileAsItWas) {
     const std::string path = File("ended.mp3");
     MakeMp3(path);
     const auto before = Bytes(path);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Ends the process on the spot, running no destructor, as a kill would.
-        ::signal(SIGXFSZ, [](int) { ::_exit(3); });
-        const rlim_t limit = static_cast<rlim_t>(before.size() + 16);
-        const struct rlimit rl = {limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(2);
-        VeMediaProperties record = RecordOf(Expected{});
-        record.lyrics = std::string(20000, 'l');
-        ::_exit(record.WriteMediaProperties(path) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 3) << "the write was not cut short";
+    // Ends the process on the spot, running no destructor, as a kill would.
+    EXPECT_EQ(WriteAtTheFileSizeLimit(path, [](int) { ::_exit(3); }), 3) << "the write was not cut short";
     EXPECT_EQ(Bytes(path), before);
     EXPECT_EQ(FolderEntries(dir_.Path()), std::vector<std::string>{"ended.mp3"});
 }
