@@ -87,7 +87,9 @@ bool VeMappedFileStream::Close() {
         file_.CloseMapping();
         complete = CutTo(keep) && complete;
     }
-    complete = (file_.Close() || !writing) && complete;
+    // An error on closing a written file can stand for bytes the system never stored.
+    const bool closed = file_.Close();
+    if (writing && !closed) complete = false;
     pending_.reset();
     pending_offset_ = 0;
     pending_size_ = 0;
