@@ -2,12 +2,10 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPainter>
-#include <QUrl>
 #include <algorithm>
 
 #include "app/app_settings.h"
@@ -18,6 +16,7 @@
 #include "ui/file_list_header.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/file_manager.h"
 #include "ui/getting_started_panel.h"
 #include "ui/header_style.h"
 #include "ui/message_box.h"
@@ -67,9 +66,7 @@ const QString& VeWorkView::ExitQuestion() {
     return text;
 }
 
-QString VeWorkView::CannotOpenFolderText(const QString& folder) {
-    return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
-}
+QString VeWorkView::CannotOpenFolderText(const QString& folder) { return FileManager::CannotOpenFolderText(folder); }
 
 const QString& VeWorkView::AddFilesFilter() {
     static const QString text = QStringLiteral(
@@ -284,11 +281,8 @@ void VeWorkView::AddFolder() {
 
 void VeWorkView::OpenOutputFolder() {
     const QString folder = EffectiveOutputFolder();
-    if (IsExistingFolder(folder)) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        return;
-    }
-    ShowCenteredMessageBox(this, CannotOpenFolderText(folder), ProgramCaption(), kMbOk | kMbIconError);
+    if (IsExistingFolder(folder)) FileManager::OpenFolder(folder, this);
+    else FileManager::TellCannotOpenFolder(this, folder);
 }
 
 void VeWorkView::ShowFileList() {
