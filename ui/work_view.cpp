@@ -133,6 +133,9 @@ bool VeWorkView::Create() {
     AddButton(kBrowseButton, QStringLiteral("browse"), QPoint(458, 463), QStringLiteral("Choose the output folder"));
     AddButton(kOpenFolderButton, QStringLiteral("open_folder"), QPoint(490, 463),
               QStringLiteral("Open the output folder"));
+    // Picture-only buttons: their names are what a screen reader says for them.
+    buttons_[kBrowseButton]->setAccessibleName(QStringLiteral("Browse for output folder"));
+    buttons_[kOpenFolderButton]->setAccessibleName(QStringLiteral("Open output folder"));
     VeImageButton* convert = AddButton(kConvertButton, QString(), QPoint(548, 461), QString());
     convert->SetImages(convert_images_);
     convert->SetCaption(QStringLiteral("Convert"), QRect(54, 0, 104, 54), Qt::white, true);
