@@ -101,7 +101,8 @@ ConversionReport::ConversionReport(int total, int converted, QString report_fold
 bool ConversionReport::OpenOutputFolder() {
     const QFileInfo folder(report_folder_);
     // A folder that is gone, or one the desktop has no handler for, is reported over the dialog.
-    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir()) return FileManager::OpenFolder(report_folder_, this);
+    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir())
+        return FileManager::OpenFolder(report_folder_, this);
     FileManager::TellCannotOpenFolder(this, report_folder_);
     return false;
 }

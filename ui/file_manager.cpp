@@ -76,18 +76,19 @@ void FileManager::ShowItem(const QString& path, QWidget* owner, std::function<vo
     call << QStringList{UriOf(path)} << QString();  // no start-up notification id
     // Asked without waiting: a file manager that is slow to start must not freeze the list.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), QApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                     [path, owner = QPointer<QWidget>(owner), done = std::move(done)](QDBusPendingCallWatcher* finished) {
-                         finished->deleteLater();
-                         const QDBusPendingReply<> reply = *finished;
-                         const bool shown = !reply.isError();
-                         if (!shown) {
-                             const QString folder = FolderOf(path);
-                             // A window that went away meanwhile has nobody left to tell.
-                             if (!OpenLocal(folder) && owner) TellCannotOpenFolder(owner, folder);
-                         }
-                         if (done) done(shown);
-                     });
+    const auto answered = [path, owner = QPointer<QWidget>(owner), done = std::move(done)](
+                              QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<> reply = *finished;
+        const bool shown = !reply.isError();
+        if (!shown) {
+            const QString folder = FolderOf(path);
+            // A window that went away meanwhile has nobody left to tell.
+            if (!OpenLocal(folder) && owner) TellCannotOpenFolder(owner, folder);
+        }
+        if (done) done(shown);
+    };
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, answered);
 }
 
 }  // namespace chm

@@ -113,7 +113,8 @@ TEST_F(FileManagerTest, PlayWithoutAHandlerTellsTheUser) {
     const SeenMenu seen = RightClick(RowCentre(0), [](QMenu* menu) { Choose(menu, 1); });
     ASSERT_TRUE(seen.seen);
     ASSERT_TRUE(test::WaitFor([&box] { return box.seen; }));
-    EXPECT_EQ(box.text, QStringLiteral("Cannot open file: \"") + QString::fromStdString(path) + QStringLiteral("\"   "));
+    EXPECT_EQ(box.text,
+              QStringLiteral("Cannot open file: \"") + QString::fromStdString(path) + QStringLiteral("\"   "));
     EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(box.owner, &view_);

@@ -13,7 +13,8 @@
 namespace chm::test {
 
 NoDesktopHandlers::NoDesktopHandlers() {
-    for (const char* name : {"PATH", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+    for (const char* name :
+         {"PATH", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
         saved_.emplace_back(name, qgetenv(name));
     qputenv("PATH", empty_.path().toLocal8Bit());
     for (const auto& [name, value] : saved_)
@@ -70,7 +71,8 @@ void WalkAccessible(QAccessibleInterface* node, const QString& path, QStringList
     QObject* object = node->object();
     const QString name = node->text(QAccessible::Name);
     const QString where = path + u'/' + (object ? QString::fromLatin1(object->metaObject()->className()) : QString()) +
-                          u'#' + (object ? object->objectName() : QString()) + QStringLiteral("(role %1)").arg(node->role());
+                          u'#' + (object ? object->objectName() : QString()) +
+                          QStringLiteral("(role %1)").arg(node->role());
     if ((IsOperable(node->role()) || node->state().focusable) && name.trimmed().isEmpty())
         faults << where + QStringLiteral(": no name");
     if (auto* label = qobject_cast<QLabel*>(object); label && name != label->text())
