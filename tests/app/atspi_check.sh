@@ -33,9 +33,16 @@ xvfb_pid=$!
 read -r -t 20 number <"$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$number"
 
+# The bus's services start with the bus's own environment: they learn the private runtime folder
+# before the accessibility bus is started, so that its socket is ours and no one else's.
+gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+  --method org.freedesktop.DBus.UpdateActivationEnvironment "{'XDG_RUNTIME_DIR': '$XDG_RUNTIME_DIR'}" >/dev/null
 a11y=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
        sed -E "s/^\('(.*)',\)$/\1/")
-[ -n "$a11y" ] || fail "no accessibility bus"
+case "$a11y" in
+  "unix:path=$XDG_RUNTIME_DIR/"*) ;;
+  *) fail "the accessibility bus is not private: $a11y" ;;
+esac
 
 (cd "$work" && exec env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$program" >"$work/app.log" 2>&1) &
 app_pid=$!
