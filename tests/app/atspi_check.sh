@@ -9,29 +9,13 @@ set -euo pipefail
 
 program=$1
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/chm-atspi-check-XXXXXX")
-xvfb_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/virtual_display.sh" atspi-check
 
 [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || fail "run under dbus-run-session"
 # The accessibility bus's socket goes below the runtime folder: a private one keeps it ours.
 mkdir -p "$work/runtime" "$work/config"
 chmod 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
-
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 20 number <"$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$number"
 
 # The bus's services start with the bus's own environment: they learn the private runtime folder
 # before the accessibility bus is started, so that its socket is ours and no one else's.
