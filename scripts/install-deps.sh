@@ -13,7 +13,7 @@ packages=(
   libmpg123-dev libmp3lame-dev libmp3lame0 lame
   libtag1-dev libtinyxml2-dev
   ffmpeg sox time
-  xvfb xdotool x11-utils imagemagick dbus
+  xvfb xdotool x11-utils imagemagick dbus xdg-utils at-spi2-core libglib2.0-bin
 )
 
 missing=()

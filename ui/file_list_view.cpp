@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -183,7 +182,7 @@ bool VeFileListView::OpenContainingFolder(int row) {
     if (row < 0 || row >= model_->RowCount()) return false;
     const std::string& path = model_->Item(row).Path();
     if (!PathExists(path)) return false;
-    FileManager::ShowItem(QString::fromStdString(path), [list = QPointer<VeFileListView>(this)](bool shown) {
+    FileManager::ShowItem(QString::fromStdString(path), this, [list = QPointer<VeFileListView>(this)](bool shown) {
         if (list) emit list->ContainingFolderShown(shown);
     });
     return true;
@@ -191,8 +190,7 @@ bool VeFileListView::OpenContainingFolder(int row) {
 
 bool VeFileListView::Play(int row) {
     if (row < 0 || row >= model_->RowCount()) return false;
-    const WaitCursor wait;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_->Item(row).Path())));
+    return FileManager::OpenFile(QString::fromStdString(model_->Item(row).Path()), this);
 }
 
 void VeFileListView::SetBusy(bool busy) {

@@ -2,12 +2,10 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPainter>
-#include <QUrl>
 #include <algorithm>
 
 #include "app/app_settings.h"
@@ -18,6 +16,7 @@
 #include "ui/file_list_header.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/file_manager.h"
 #include "ui/getting_started_panel.h"
 #include "ui/header_style.h"
 #include "ui/message_box.h"
@@ -67,9 +66,7 @@ const QString& VeWorkView::ExitQuestion() {
     return text;
 }
 
-QString VeWorkView::CannotOpenFolderText(const QString& folder) {
-    return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
-}
+QString VeWorkView::CannotOpenFolderText(const QString& folder) { return FileManager::CannotOpenFolderText(folder); }
 
 const QString& VeWorkView::AddFilesFilter() {
     static const QString text = QStringLiteral(
@@ -136,6 +133,9 @@ bool VeWorkView::Create() {
     AddButton(kBrowseButton, QStringLiteral("browse"), QPoint(458, 463), QStringLiteral("Choose the output folder"));
     AddButton(kOpenFolderButton, QStringLiteral("open_folder"), QPoint(490, 463),
               QStringLiteral("Open the output folder"));
+    // Picture-only buttons: their names are what a screen reader says for them.
+    buttons_[kBrowseButton]->setAccessibleName(QStringLiteral("Browse for output folder"));
+    buttons_[kOpenFolderButton]->setAccessibleName(QStringLiteral("Open output folder"));
     VeImageButton* convert = AddButton(kConvertButton, QString(), QPoint(548, 461), QString());
     convert->SetImages(convert_images_);
     convert->SetCaption(QStringLiteral("Convert"), QRect(54, 0, 104, 54), Qt::white, true);
@@ -284,11 +284,8 @@ void VeWorkView::AddFolder() {
 
 void VeWorkView::OpenOutputFolder() {
     const QString folder = EffectiveOutputFolder();
-    if (IsExistingFolder(folder)) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        return;
-    }
-    ShowCenteredMessageBox(this, CannotOpenFolderText(folder), ProgramCaption(), kMbOk | kMbIconError);
+    if (IsExistingFolder(folder)) FileManager::OpenFolder(folder, this);
+    else FileManager::TellCannotOpenFolder(this, folder);
 }
 
 void VeWorkView::ShowFileList() {

@@ -486,5 +486,18 @@ TEST_F(MainFrameTest, DontShowThisAgainSurvivesARestart) {
     EXPECT_EQ(ProgressText(Model(*frame).Item(0).Progress()), QStringLiteral("100%"));
 }
 
+TEST_F(MainFrameTest, ScreenReadersFindEveryControlNamed) {
+    MainFrame& frame = ShowFrame();
+    VeWorkView* view = frame.WorkView();
+    ASSERT_NE(view, nullptr);
+    // With the getting-started panel and with the file list in its place.
+    EXPECT_EQ(test::AccessibilityFaults(&frame), QStringList());
+    view->Button(VeWorkView::kShowListButton)->click();
+    ASSERT_TRUE(view->FileList()->isVisible());
+    EXPECT_EQ(test::AccessibilityFaults(&frame), QStringList());
+    for (int id : {VeWorkView::kBrowseButton, VeWorkView::kOpenFolderButton})
+        EXPECT_FALSE(view->Button(id)->accessibleName().isEmpty()) << id;
+}
+
 }  // namespace
 }  // namespace chm

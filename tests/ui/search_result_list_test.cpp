@@ -149,6 +149,24 @@ TEST_F(SearchResultListTest, DoubleClickPlaysTheFile) {
     EXPECT_EQ(recorder.Urls()[0], QUrl::fromLocalFile(QString::fromStdString(Model().RowAt(1).path)));
 }
 
+TEST_F(SearchResultListTest, PlayWithoutAHandlerTellsTheUser) {
+    AddFiles(2);
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    const QPoint pos = Cell(1, SearchResultModel::kNameColumn).center();
+    test::ClickAt(list_.viewport(), pos);
+    QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(pos), list_.viewport()->mapToGlobal(QPointF(pos)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list_.viewport(), &twice);
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot open file: \"") + QString::fromStdString(Model().RowAt(1).path) +
+                            QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.owner, &list_);
+}
+
 TEST_F(SearchResultListTest, MenuIsGreyedWithoutAFocusedSelectedRow) {
     AddFiles(2);
     std::unique_ptr<QMenu> menu = list_.MakeContextMenu();

@@ -382,6 +382,21 @@ TEST_F(WorkViewTest, OpenOutputFolderReportsAMissingFolder) {
     EXPECT_TRUE(opened.Urls().empty());
 }
 
+TEST_F(WorkViewTest, OpenOutputFolderTellsWhenTheDesktopCannotOpenIt) {
+    const QString folder = QString::fromStdString(scratch_.Path());
+    view_->OutputBox()->SetValue(folder);
+    test::RunLoopUntil([this] { return Button(VeWorkView::kOpenFolderButton)->isEnabled(); });
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    Button(VeWorkView::kOpenFolderButton)->click();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.owner, view_.get());
+}
+
 TEST_F(WorkViewTest, ConvertingAnEmptyListAsksForFiles) {
     test::ModalAnswer answer([this](QWidget* modal) { ReadAndClose(modal); });
     Button(VeWorkView::kConvertButton)->click();
