@@ -6,3 +6,4 @@ build=${1:-build}
 "$build/bench/fold_memory"
 bash "$(dirname "$0")/convert_wav.sh" "$build"
 bash "$(dirname "$0")/convert_formats.sh" "$build"
+bash "$(dirname "$0")/convert_jobs.sh" "$build"

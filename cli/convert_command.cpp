@@ -212,18 +212,14 @@ private:
     }
 
     void ShowProgress() {
-        if (slots_.size() == 1) {
-            if (slots_[0].item != kNone) {
-                const FileListItem& item = *items_[slots_[0].item];
-                progress_line_.ShowOne(slots_[0].item, items_.size(), {item.Name(), Percent(item)});
-            }
-            return;
-        }
         std::vector<RunningFile> running;
-        for (size_t i = 0; i < items_.size(); ++i)
-            if (states_[i] == State::kRunning) running.push_back({items_[i]->Name(), Percent(*items_[i])});
-        const auto done = std::count_if(states_.begin(), states_.end(), [](State s) { return s == State::kEnded; });
-        progress_line_.ShowMany(static_cast<size_t>(done), items_.size(), running);
+        for (const Slot& slot : slots_)
+            if (slot.item != kNone) running.push_back({items_[slot.item]->Name(), Percent(*items_[slot.item])});
+        if (running.empty()) return;
+        if (slots_.size() == 1)
+            progress_line_.ShowOne(slots_[0].item, items_.size(), running.front());
+        else
+            progress_line_.ShowMany(ended_count_, items_.size(), running);
     }
 
     static int Percent(const FileListItem& item) { return static_cast<int>(item.Progress().Percent()); }
@@ -232,17 +228,21 @@ private:
         if (slot.item == kNone) return;
         switch (code) {
             case kTaskFileFinished:
-                states_[slot.item] = State::kEnded;
-                break;
             case kTaskRunCompleted:
-                states_[slot.item] = State::kEnded;
-                FileEnded(slot);
+                if (states_[slot.item] == State::kRunning) {
+                    states_[slot.item] = State::kEnded;
+                    ++ended_count_;
+                }
+                if (code == kTaskRunCompleted) FileEnded(slot);
                 break;
             case kTaskRunEnded:
                 // Aborted, or refused to start. The file tells how it ended; a file never
                 // touched says nothing.
-                if (states_[slot.item] == State::kRunning)
-                    states_[slot.item] = IsTouched(items_[slot.item]->Progress()) ? State::kEnded : State::kSilent;
+                if (states_[slot.item] == State::kRunning) {
+                    const bool touched = IsTouched(items_[slot.item]->Progress());
+                    states_[slot.item] = touched ? State::kEnded : State::kSilent;
+                    ended_count_ += touched ? 1 : 0;
+                }
                 if (!stop_requested_) refused_ = true;
                 FileEnded(slot);
                 break;
@@ -309,6 +309,7 @@ private:
     ProgressLine progress_line_;
     size_t next_item_ = 0;
     size_t next_line_ = 0;
+    size_t ended_count_ = 0;  // files whose line is due or printed
     bool stop_requested_ = false;
     bool refused_ = false;
     bool ended_ = false;
