@@ -7,3 +7,4 @@ build=${1:-build}
 bash "$(dirname "$0")/convert_wav.sh" "$build"
 bash "$(dirname "$0")/convert_formats.sh" "$build"
 bash "$(dirname "$0")/tag_memory.sh" "$build"
+bash "$(dirname "$0")/convert_jobs.sh" "$build"

@@ -139,7 +139,10 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
                 result = ConvertWmaFile(item.Path(), output_path, progress);
                 break;
             default:
-                result = false;  // cannot normally reach the list; the row stays as it was
+                // Cannot normally reach the list; the row stays as it was, and no writer will
+                // fill the name reserved for it.
+                RemoveFile(output_path);
+                result = false;
                 break;
         }
     } catch (const std::exception&) {
@@ -147,7 +150,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
         progress.Fail();
         result = false;
     }
-    // 5. No partial output survives a failed or cancelled file.
+    // 5. No partial output, nor the reserved name, survives a failed or cancelled file.
     if ((progress.IsCancelled() || progress.IsFailed()) && !output_path.empty() && PathExists(output_path))
         RemoveFile(output_path);
     // 6.

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,7 +28,7 @@ namespace {
 
 constexpr const char* kUsageLine =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "FILE...";
+    "[--jobs N] FILE...";
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
@@ -206,6 +207,25 @@ protected:
         return Finish(pid);
     }
 
+    // Sends `signal` once `ready` holds (polled for up to two minutes), then waits.
+    template <typename Ready>
+    CliResult RunAndSignalWhen(const std::vector<std::string>& args, Ready ready, int signal) {
+        const pid_t pid = Spawn(args, "");
+        bool reached = false;
+        for (int i = 0; i < 120000 && !(reached = ready()); ++i) SleepMs(1);
+        EXPECT_TRUE(reached) << "the files never got that far";
+        ::kill(pid, signal);
+        return Finish(pid);
+    }
+
+    // Entries of a folder, by name.
+    static std::vector<std::string> Entries(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     test::ScratchDir scratch_;
     const std::string tmp_ = scratch_.File("tmp");
     const std::string config_ = scratch_.File("config");
@@ -226,6 +246,11 @@ TEST_F(CliTest, UsageErrorsExitWithTwoNamingTheProblemAndTheUsage) {
         {{"convert", song, "--method"}, "option '--method' needs a value"},
         {{"convert", "--output-folder", scratch_.File("nowhere"), song}, "output folder is not an existing folder"},
         {{"convert", "--files-from", scratch_.File("no-list.txt")}, "cannot read the file list"},
+        {{"convert", "--jobs", "0", song}, "option '--jobs' needs a whole number of files at once, 1 or more, not '0'"},
+        {{"convert", "-j", "abc", song}, "not 'abc'"},
+        {{"convert", "--jobs=2x", song}, "not '2x'"},
+        {{"convert", "-j-1", song}, "not '-1'"},
+        {{"convert", song, "-j"}, "option '--jobs' needs a value"},
     };
     for (const auto& [args, problem] : cases) {
         SCOPED_TRACE(problem);
@@ -350,7 +375,8 @@ TEST_F(CliTest, CountSentenceSaysAreForMoreThanOneConvertedFile) {
 TEST_F(CliTest, InterruptCancelsTheCurrentFileAndRemovesItsOutput) {
     const std::string long_file = MakeLongSilentWav("long.wav", 600);
     const std::string later = MakeStereoWav("later.wav");
-    const CliResult result = RunAndSignal({"convert", long_file, later}, SIGINT);
+    // One file at a time, so the later file is still waiting when the signal comes.
+    const CliResult result = RunAndSignal({"convert", "--jobs", "1", long_file, later}, SIGINT);
     EXPECT_EQ(result.exit_code, 130) << result.err;
     EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
@@ -443,6 +469,91 @@ TEST_F(CliTest, TerminalShowsALiveProgressLine) {
     EXPECT_NE(seen.find("[1/1] song.wav"), std::string::npos) << seen;
     EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
     EXPECT_EQ(Lines(result.out).back(), "File converted successfully.");
+}
+
+// Several files at once: lines in the order of the list, whatever ends first.
+TEST_F(CliTest, LinesKeepTheListOrderWhileFilesOfVeryDifferentLengthsRunAtOnce) {
+    const std::vector<std::string> inputs = {MakeLongSilentWav("long.wav", 300), MakeStereoWav("short.wav", 0.1),
+                                             scratch_.File("gone.wav"), MakeLongSilentWav("middle.wav", 60),
+                                             MakeStereoWav("tiny.wav", 0.05)};
+    const CliResult result = Run({"convert", "--jobs", "3", "--output-folder", scratch_.Path(), inputs[0], inputs[1],
+                                  inputs[2], inputs[3], inputs[4]});
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    EXPECT_EQ(Lines(result.out),
+              (std::vector<std::string>{"converted: " + inputs[0] + " -> " + scratch_.File("long (1).wav"),
+                                        "converted: " + inputs[1] + " -> " + scratch_.File("short (1).wav"),
+                                        "failed: " + inputs[2],
+                                        "converted: " + inputs[3] + " -> " + scratch_.File("middle (1).wav"),
+                                        "converted: " + inputs[4] + " -> " + scratch_.File("tiny (1).wav"),
+                                        "4 of 5 files are converted successfully."}));
+    EXPECT_EQ(Probe(scratch_.File("long (1).wav"))["duration_ts"], std::to_string(300 * 44100));
+    EXPECT_EQ(Probe(scratch_.File("tiny (1).wav"))["channels"], "1");
+}
+
+TEST_F(CliTest, FailingAndCancelledFilesAmongRunningOnesEachSayHowTheyEnded) {
+    const std::string endless = MakeLongSilentWav("endless.wav", 20000);
+    const std::string broken = scratch_.File("broken.wav");
+    test::WriteTextFile(broken, "RIFF and nothing that follows");
+    const std::string good = MakeStereoWav("good.wav", 0.5);
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directory(out);
+    // The good file is complete and the endless one still running when the stop comes.
+    const uintmax_t good_size = 44 + 22050 * 2;
+    const auto ready = [&] {
+        std::error_code ec;
+        return std::filesystem::file_size(out + "/good.wav", ec) == good_size && !ec &&
+               std::filesystem::exists(out + "/endless.wav") && !std::filesystem::exists(out + "/broken.wav");
+    };
+    const CliResult result =
+        RunAndSignalWhen({"convert", "-j", "3", "--output-folder", out, endless, broken, good}, ready, SIGINT);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + endless, "failed: " + broken,
+                                                           "converted: " + good + " -> " + out + "/good.wav"}));
+    EXPECT_EQ(Entries(out), std::vector<std::string>{"good.wav"});
+}
+
+TEST_F(CliTest, InterruptCancelsEveryRunningFileAndLeavesNothing) {
+    std::vector<std::string> args = {"convert", "--jobs", "3", "--output-folder", scratch_.File("out")};
+    std::filesystem::create_directory(scratch_.File("out"));
+    for (const char* name : {"one.wav", "two.wav", "three.wav", "never.wav"})
+        args.push_back(MakeLongSilentWav(name, 20000));
+    // Each running file holds its output name from the start.
+    const auto all_running = [&] { return Entries(scratch_.File("out")).size() == 3; };
+    const CliResult result = RunAndSignalWhen(args, all_running, SIGINT);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + args[5], "cancelled: " + args[6],
+                                                           "cancelled: " + args[7]}));
+    EXPECT_TRUE(Entries(scratch_.File("out")).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+}
+
+TEST_F(CliTest, SameNamedInputsIntoOneFolderAtOnceGetDistinctNamesAndReplaceNothing) {
+    const std::string song = MakeStereoWav("song.wav", 0.3);
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directory(out);
+    test::WriteTextFile(out + "/song (3).wav", "someone else's");
+    std::vector<std::string> args = {"convert", "--jobs", "4", "--output-folder", out};
+    for (int i = 0; i < 8; ++i) {
+        const std::string folder = scratch_.File("in" + std::to_string(i));
+        std::filesystem::create_directory(folder);
+        std::filesystem::copy_file(song, folder + "/song.wav");
+        args.push_back(folder + "/song.wav");
+    }
+    const CliResult result = Run(args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const auto lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 9u) << result.out;
+    std::vector<std::string> outputs;
+    for (size_t i = 0; i < 8; ++i) {
+        const std::string prefix = "converted: " + args[5 + i] + " -> ";
+        ASSERT_TRUE(lines[i].starts_with(prefix)) << lines[i];
+        outputs.push_back(lines[i].substr(prefix.size()));
+        EXPECT_EQ(Probe(outputs.back())["channels"], "1") << outputs.back();
+    }
+    std::sort(outputs.begin(), outputs.end());
+    EXPECT_EQ(std::unique(outputs.begin(), outputs.end()), outputs.end());
+    EXPECT_EQ(test::ReadTextFile(out + "/song (3).wav"), "someone else's");
+    EXPECT_EQ(Entries(out).size(), 9u);
 }
 
 }  // namespace
