@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "tests/ui/search_wizard_test_support.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/search_result_list.h"
+#include "ui/skinned_menu.h"
 
 namespace chm {
 namespace {
@@ -198,6 +200,31 @@ TEST_F(SearchResultListTest, RightClickInTheItemsOpensTheMenuAndPlayPlays) {
     EXPECT_EQ(title, QStringLiteral("FileList"));
     ASSERT_EQ(recorder.Urls().size(), 1);
     EXPECT_EQ(recorder.Urls()[0], QUrl::fromLocalFile(QString::fromStdString(Model().RowAt(0).path)));
+}
+
+// A right click below the rows, through the window (the menu opens on the press): the selection
+// goes first, and the skinned menu offers nothing to act on.
+TEST_F(SearchResultListTest, RightClickBelowTheRowsClearsTheSelectionAndGreysTheMenu) {
+    AddFiles(2);
+    Focus(1, true);
+    const QPoint below_rows(200, Cell(1, SearchResultModel::kNameColumn).bottom() + 60);
+    ASSERT_FALSE(list_.indexAt(below_rows).isValid());
+    std::vector<bool> enabled;
+    bool skinned = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) enabled.push_back(action->isEnabled());
+        skinned = qobject_cast<SkinnedMenuStyle*>(menu->style()) != nullptr;
+        menu->close();
+    });
+    poll.start();
+    QTest::mouseClick(list_.windowHandle(), Qt::RightButton, Qt::NoModifier, list_.viewport()->mapTo(&list_, below_rows));
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(skinned);
+    EXPECT_FALSE(list_.selectionModel()->hasSelection());
 }
 
 TEST_F(SearchResultListTest, OpenContainingFolderShowsAnExistingFile) {
