@@ -158,9 +158,12 @@ protected:
         }, 60s);
     }
 
-    // Counts every conversion report that opens from now on, notes whether one came while a
-    // message box was still open under it, and closes it.
-    void WatchForReports() {
+    // Converts a ten-minute file, and from now on counts every conversion report that opens,
+    // notes whether one came while a message box was still open under it, and closes it. True
+    // once the file is being converted.
+    bool StartALongRunWatchingForReports(MainFrame& frame) {
+        Add(frame, {MakeWav("long.wav", 600)});
+        Press(frame, VeWorkView::kConvertButton);
         report_watch_.setInterval(10);
         QObject::connect(&report_watch_, &QTimer::timeout, [this] {
             auto* report = qobject_cast<ConversionReport*>(QApplication::activeModalWidget());
@@ -171,6 +174,7 @@ protected:
             report->CloseButton()->click();
         });
         report_watch_.start();
+        return WaitUntilFirstRowRuns(frame);
     }
 
     test::ScratchDir scratch_;
@@ -431,10 +435,7 @@ TEST_F(MainFrameTest, ClosingDuringAConversionAndAnsweringYesStopsHidesAndSaves)
 // A run that completes while the exit question is open keeps its report back: No shows it.
 TEST_F(MainFrameTest, TheReportOfARunThatEndsDuringTheExitQuestionWaitsAndNoShowsIt) {
     MainFrame& frame = ShowFrame();
-    Add(frame, {MakeWav("long.wav", 600)});
-    Press(frame, VeWorkView::kConvertButton);
-    ASSERT_TRUE(WaitUntilFirstRowRuns(frame));
-    WatchForReports();
+    ASSERT_TRUE(StartALongRunWatchingForReports(frame));
     const auto question = AnswerTheExitQuestionAfterTheRun(frame, QMessageBox::No);
     EXPECT_FALSE(frame.close());
     ASSERT_TRUE(question->Answered());
@@ -448,10 +449,7 @@ TEST_F(MainFrameTest, TheReportOfARunThatEndsDuringTheExitQuestionWaitsAndNoShow
 // Yes to the exit question ends the program without the report of a run that completed meanwhile.
 TEST_F(MainFrameTest, YesToTheExitQuestionLeavesWithoutTheReportOfARunThatEndedMeanwhile) {
     MainFrame& frame = ShowFrame();
-    Add(frame, {MakeWav("long.wav", 600)});
-    Press(frame, VeWorkView::kConvertButton);
-    ASSERT_TRUE(WaitUntilFirstRowRuns(frame));
-    WatchForReports();
+    ASSERT_TRUE(StartALongRunWatchingForReports(frame));
     const auto question = AnswerTheExitQuestionAfterTheRun(frame, QMessageBox::Yes);
     EXPECT_EQ(CloseInLoop(frame), 1);
     ASSERT_TRUE(question->Answered());

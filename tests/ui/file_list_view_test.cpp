@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -301,21 +300,8 @@ TEST_F(FileListMenuTest, RightClickOnEmptySpaceClearsTheSelectionAndGreysBothIte
                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     const QPoint below_rows(300, RowCentre(1).y() + 100);
     ASSERT_FALSE(view_.indexAt(below_rows).isValid());
-    std::vector<bool> enabled;
-    bool selected_while_open = true;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu) return;
-        for (QAction* action : menu->actions()) enabled.push_back(action->isEnabled());
-        selected_while_open = view_.selectionModel()->hasSelection();
-        menu->close();
-    });
-    poll.start();
-    QTest::mouseClick(view_.windowHandle(), Qt::RightButton, Qt::NoModifier, view_.viewport()->mapTo(&view_, below_rows));
-    EXPECT_EQ(enabled, (std::vector<bool>{false, false}));
-    EXPECT_FALSE(selected_while_open);
+    const test::OpenedMenu opened = test::RightClickThroughWindow(view_.viewport(), below_rows);
+    EXPECT_EQ(opened.enabled, (std::vector<bool>{false, false}));
     EXPECT_FALSE(view_.selectionModel()->hasSelection());
 }
 

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -18,7 +17,6 @@
 #include "tests/ui/search_wizard_test_support.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/search_result_list.h"
-#include "ui/skinned_menu.h"
 
 namespace chm {
 namespace {
@@ -209,21 +207,9 @@ TEST_F(SearchResultListTest, RightClickBelowTheRowsClearsTheSelectionAndGreysThe
     Focus(1, true);
     const QPoint below_rows(200, Cell(1, SearchResultModel::kNameColumn).bottom() + 60);
     ASSERT_FALSE(list_.indexAt(below_rows).isValid());
-    std::vector<bool> enabled;
-    bool skinned = false;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu) return;
-        for (QAction* action : menu->actions()) enabled.push_back(action->isEnabled());
-        skinned = qobject_cast<SkinnedMenuStyle*>(menu->style()) != nullptr;
-        menu->close();
-    });
-    poll.start();
-    QTest::mouseClick(list_.windowHandle(), Qt::RightButton, Qt::NoModifier, list_.viewport()->mapTo(&list_, below_rows));
-    EXPECT_EQ(enabled, (std::vector<bool>{false, false}));
-    EXPECT_TRUE(skinned);
+    const test::OpenedMenu opened = test::RightClickThroughWindow(list_.viewport(), below_rows);
+    EXPECT_EQ(opened.enabled, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(opened.skinned);
     EXPECT_FALSE(list_.selectionModel()->hasSelection());
 }
 
