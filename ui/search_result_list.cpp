@@ -12,7 +12,7 @@
 #include "platform/file_system.h"
 #include "ui/file_context_menu.h"
 #include "ui/file_manager.h"
-#include "ui/popup_menu_frame.h"
+#include "ui/skinned_menu.h"
 #include "ui/search_wizard_parts.h"
 
 namespace chm {
@@ -233,12 +233,9 @@ void VeSearchResultList::RunCommand(int command) {
 void VeSearchResultList::contextMenuEvent(QContextMenuEvent* event) {
     // Only inside the item area: the header is a window of its own and never gets here.
     if (event->reason() == QContextMenuEvent::Mouse && !viewport()->rect().contains(event->pos())) return;
+    ClearSelectionOffItems(*this, *event);
     std::unique_ptr<QMenu> menu = MakeContextMenu();
-    QAction* chosen = nullptr;
-    {
-        const PopupMenuFrame frame;
-        chosen = menu->exec(event->globalPos());
-    }
+    QAction* chosen = TrackSkinnedMenu(*menu, event->globalPos());
     if (chosen) RunCommand(chosen->data().toInt());
 }
 

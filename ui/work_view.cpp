@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QPainter>
 #include <algorithm>
+#include <utility>
 
 #include "app/app_settings.h"
 #include "app/conversion_report.h"
@@ -154,13 +155,15 @@ bool VeWorkView::Create() {
     panel_->SetShowAtStart(AppSettings::Instance().show_getting_started);
     connect(panel_->ShowListButton(), &QAbstractButton::clicked, this, [this] { OnCommand(kShowListButton); });
     connect(panel_->ShowAtStartButton(), &QAbstractButton::clicked, this, [this] { OnCommand(kShowAtStartButton); });
+    // What is dropped on the page goes the list's way.
+    panel_->SetDropCheck([this](const QMimeData* data) { return list_->AcceptsDrop(data); });
+    connect(panel_, &GettingStartedPanel::PathsDropped, this, &VeWorkView::AddPaths, Qt::QueuedConnection);
     if (AppSettings::Instance().show_getting_started) {
         list_->hide();
     } else {
         panel_->hide();
     }
     CreateAddMenu();
-    menu_skinning_ = std::make_unique<MenuSkinning>();
 
     // Whenever the loop is about to wait for events, the command states catch up.
     if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
@@ -339,8 +342,14 @@ void VeWorkView::StopConversion() {
 
 bool VeWorkView::CanClose() {
     if (!busy_) return true;
-    return ShowCenteredMessageBox(this, ExitQuestion(), QStringLiteral("Confirm Exit"),
-                                  kMbYesNo | kMbIconQuestion | kMbDefButton2) == kIdYes;
+    asking_to_exit_ = true;
+    const bool leave = ShowCenteredMessageBox(this, ExitQuestion(), QStringLiteral("Confirm Exit"),
+                                              kMbYesNo | kMbIconQuestion | kMbDefButton2) == kIdYes;
+    asking_to_exit_ = false;
+    // The report comes once the question has gone, not over it.
+    if (std::exchange(report_held_, false) && !leave)
+        QMetaObject::invokeMethod(this, &VeWorkView::ShowReport, Qt::QueuedConnection);
+    return leave;
 }
 
 void VeWorkView::StopWorkerAndWait() {
@@ -384,7 +393,9 @@ void VeWorkView::OnTaskNotify(uintptr_t code) {
     }
     if (busy_) LeaveBusy();
     list_->Model().Handle().Send(kTaskNotify, code, 0);
-    if (code == kTaskRunCompleted && AppSettings::Instance().show_conversion_report) ShowReport();
+    if (code != kTaskRunCompleted || !AppSettings::Instance().show_conversion_report) return;
+    if (asking_to_exit_) report_held_ = true;
+    else ShowReport();
 }
 
 void VeWorkView::EnterBusy() {

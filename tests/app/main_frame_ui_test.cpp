@@ -29,6 +29,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/filter_dialog.h"
 #include "ui/output_box.h"
 #include "ui/task_progress_draw.h"
 #include "ui/work_view.h"
@@ -142,7 +143,46 @@ protected:
         return QApplication::exec();
     }
 
+    // Answers the question "Are you sure you want to stop conversion and exit?" with `answer`
+    // only once the run behind it has ended.
+    std::unique_ptr<test::ModalAnswer> AnswerTheExitQuestionAfterTheRun(MainFrame& frame,
+                                                                      QMessageBox::StandardButton answer) {
+        return std::make_unique<test::ModalAnswer>([this, &frame, answer](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box) {
+                modal->close();
+                return;
+            }
+            test::WaitFor([&frame] { return !frame.WorkView()->IsBusy(); }, 120s);
+            ran_to_end_ = ProgressText(Model(frame).Item(0).Progress()) == QStringLiteral("100%");
+            box->button(answer)->click();
+        }, 60s);
+    }
+
+    // Converts a ten-minute file, and from now on counts every conversion report that opens,
+    // notes whether one came while a message box was still open under it, and closes it. True
+    // once the file is being converted.
+    bool StartALongRunWatchingForReports(MainFrame& frame) {
+        Add(frame, {MakeWav("long.wav", 600)});
+        Press(frame, VeWorkView::kConvertButton);
+        report_watch_.setInterval(10);
+        QObject::connect(&report_watch_, &QTimer::timeout, [this] {
+            auto* report = qobject_cast<ConversionReport*>(QApplication::activeModalWidget());
+            if (!report || !report->isVisible()) return;
+            ++reports_;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox*>(top) && top->isVisible()) over_question_ = true;
+            report->CloseButton()->click();
+        });
+        report_watch_.start();
+        return WaitUntilFirstRowRuns(frame);
+    }
+
     test::ScratchDir scratch_;
+    QTimer report_watch_;
+    bool ran_to_end_ = false;
+    bool over_question_ = false;
+    int reports_ = 0;
 };
 
 TEST_F(MainFrameTest, TheClientAreaIsTheWorkViewAndTheSizeIsFixed) {
@@ -450,6 +490,64 @@ TEST_F(MainFrameTest, ConvertAfterAChangeOfSettingsConvertsAgainAndUnchangedSkip
     EXPECT_EQ(bytes({mixed, right}), before_folder);
     EXPECT_EQ(convert(), folder_files);  // nothing changed again: skipped
     EXPECT_EQ(output(), out + "/song.wav");
+}
+
+// A run that completes while the exit question is open keeps its report back: No shows it.
+TEST_F(MainFrameTest, TheReportOfARunThatEndsDuringTheExitQuestionWaitsAndNoShowsIt) {
+    MainFrame& frame = ShowFrame();
+    ASSERT_TRUE(StartALongRunWatchingForReports(frame));
+    const auto question = AnswerTheExitQuestionAfterTheRun(frame, QMessageBox::No);
+    EXPECT_FALSE(frame.close());
+    ASSERT_TRUE(question->Answered());
+    EXPECT_TRUE(ran_to_end_);
+    EXPECT_FALSE(over_question_);
+    ASSERT_TRUE(test::RunLoopUntil([this] { return reports_ > 0; }, 30s));
+    EXPECT_EQ(reports_, 1);
+    EXPECT_TRUE(frame.isVisible());
+}
+
+// Yes to the exit question ends the program without the report of a run that completed meanwhile.
+TEST_F(MainFrameTest, YesToTheExitQuestionLeavesWithoutTheReportOfARunThatEndedMeanwhile) {
+    MainFrame& frame = ShowFrame();
+    ASSERT_TRUE(StartALongRunWatchingForReports(frame));
+    const auto question = AnswerTheExitQuestionAfterTheRun(frame, QMessageBox::Yes);
+    EXPECT_EQ(CloseInLoop(frame), 1);
+    ASSERT_TRUE(question->Answered());
+    EXPECT_TRUE(ran_to_end_);
+    EXPECT_TRUE(frame.IsWindowDestroyed());
+    QApplication::processEvents();
+    EXPECT_EQ(reports_, 0);
+}
+
+// Closing while an add is filtering (its dialog not shown yet) ends the add, which adds
+// nothing, before the window and its list go.
+TEST_F(MainFrameTest, ClosingWhileAnAddFiltersEndsTheAddFirst) {
+    MainFrame& frame = ShowFrame();
+    MakeWav("folder/a.wav");
+    MakeWav("folder/b.wav");
+    QObject listening;
+    bool dialog_hidden = false;
+    QObject::connect(frame.WorkView()->FileList(), &VeFileListView::FilterDialogOpening, &listening,
+                     [&](FilterDialog* dialog) {
+                         // The filter would go on for as long as the user waits.
+                         dialog->Worker().Pause();
+                         QTimer::singleShot(0, &frame, [&frame, &dialog_hidden, dialog] {
+                             dialog_hidden = !dialog->isVisible();
+                             frame.close();
+                         });
+                     });
+    int added = -1;
+    QTimer::singleShot(0, &frame, [&] { added = frame.WorkView()->AddPaths({QString::fromStdString(scratch_.File("folder"))}); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-100); });
+    guard.start(60000);
+    EXPECT_EQ(QApplication::exec(), 1);
+    EXPECT_TRUE(dialog_hidden);
+    EXPECT_EQ(added, 0);
+    EXPECT_TRUE(frame.IsWindowDestroyed());
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_TRUE(std::filesystem::exists(test::SettingsFile()));
 }
 
 TEST_F(MainFrameTest, DontShowThisAgainSurvivesARestart) {

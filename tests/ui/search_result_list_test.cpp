@@ -218,6 +218,19 @@ TEST_F(SearchResultListTest, RightClickInTheItemsOpensTheMenuAndPlayPlays) {
     EXPECT_EQ(recorder.Urls()[0], QUrl::fromLocalFile(QString::fromStdString(Model().RowAt(0).path)));
 }
 
+// A right click below the rows, through the window (the menu opens on the press): the selection
+// goes first, and the skinned menu offers nothing to act on.
+TEST_F(SearchResultListTest, RightClickBelowTheRowsClearsTheSelectionAndGreysTheMenu) {
+    AddFiles(2);
+    Focus(1, true);
+    const QPoint below_rows(200, Cell(1, SearchResultModel::kNameColumn).bottom() + 60);
+    ASSERT_FALSE(list_.indexAt(below_rows).isValid());
+    const test::OpenedMenu opened = test::RightClickThroughWindow(list_.viewport(), below_rows);
+    EXPECT_EQ(opened.enabled, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(opened.skinned);
+    EXPECT_FALSE(list_.selectionModel()->hasSelection());
+}
+
 TEST_F(SearchResultListTest, OpenContainingFolderShowsAnExistingFile) {
     AddFiles(1);
     Focus(0, true);
