@@ -133,7 +133,7 @@ std::string FormatHelp(const CommandHelp& help) {
         std::string head = std::string("  ") + row.names;
         if (*row.argument) head += std::string(" ") + row.argument;
         std::string text = row.text;
-        if (*row.fallback) text += std::string(" (default: ") + row.fallback + ")";
+        if (*row.default_text) text += std::string(" (default: ") + row.default_text + ")";
         out << head;
         size_t used = head.size();
         if (used + 2 > kOptionColumn) {

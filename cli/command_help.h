@@ -10,7 +10,7 @@ struct OptionRow {
     const char* names;     // "-h, --help" or "--method"
     const char* argument;  // "METHOD", or "" for a switch
     const char* text;      // what it does
-    const char* fallback;  // the default, shown as "(default: ...)"; "" for none
+    const char* default_text;  // the default, shown as "(default: ...)"; "" for none
 };
 
 // What `tavorin-chm [COMMAND] --help` prints.
