@@ -257,9 +257,12 @@ TEST_F(CliTest, UsageErrorsExitWithTwoNamingTheProblemAndTheUsage) {
         const CliResult result = Run(args);
         EXPECT_EQ(result.exit_code, 2);
         const auto lines = Lines(result.err);
-        ASSERT_EQ(lines.size(), 2u) << result.err;
+        ASSERT_EQ(lines.size(), 3u) << result.err;
         EXPECT_NE(lines[0].find(problem), std::string::npos) << lines[0];
         EXPECT_EQ(lines[1], kUsageLine);
+        const bool convert = !args.empty() && args[0] == "convert";
+        EXPECT_EQ(lines[2], convert ? "Try 'tavorin-chm convert --help' for more information."
+                                    : "Try 'tavorin-chm --help' for more information.");
         EXPECT_EQ(result.out, "");
     }
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("song (1).wav")));
@@ -554,6 +557,73 @@ TEST_F(CliTest, SameNamedInputsIntoOneFolderAtOnceGetDistinctNamesAndReplaceNoth
     EXPECT_EQ(std::unique(outputs.begin(), outputs.end()), outputs.end());
     EXPECT_EQ(test::ReadTextFile(out + "/song (3).wav"), "someone else's");
     EXPECT_EQ(Entries(out).size(), 9u);
+}
+
+// The rows of a help text's option table: each begins "  -" and runs until the next row or the
+// end of the table.
+std::map<std::string, std::string> OptionRows(const std::string& help) {
+    std::map<std::string, std::string> rows;
+    const size_t start = help.find("\nOptions:\n");
+    const size_t end = help.find("\n\n", start + 1);
+    if (start == std::string::npos) return rows;
+    std::string current;
+    for (const std::string& line : Lines(help.substr(start + 10, end - start - 10))) {
+        if (line.starts_with("  -")) {
+            const size_t long_name = line.find("--");
+            current = line.substr(long_name, line.find(' ', long_name) - long_name);
+        }
+        rows[current] += line + "\n";
+    }
+    return rows;
+}
+
+TEST_F(CliTest, HelpGoesToStandardOutputWithExitCodesAndExamples) {
+    const std::string song = MakeStereoWav("song.wav");
+    const std::vector<std::vector<std::string>> asks = {
+        {"--help"}, {"-h"}, {"convert", "--help"}, {"convert", song, "-h"}, {"scan", "--help"}, {"scan", "x", "--help"}};
+    for (const auto& args : asks) {
+        SCOPED_TRACE(args.back());
+        const CliResult result = Run(args);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.err, "");
+        for (const char* part : {"\nOptions:\n", "\nExit codes:\n  0 ", "\n  1 ", "\n  2 ", "\n  130 ", "\nExamples:\n"})
+            EXPECT_NE(result.out.find(part), std::string::npos) << part << " missing from\n" << result.out;
+        EXPECT_NE(result.out.find("scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n"),
+                  std::string::npos);
+        EXPECT_NE(result.out.find("--help"), std::string::npos);
+        for (const std::string& line : Lines(result.out)) {
+            EXPECT_TRUE(line.starts_with("usage:") || line.size() <= 90u) << line;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("song (1).wav")));  // asking converts nothing
+}
+
+TEST_F(CliTest, EveryOptionOfAUsageLineHasAHelpRowWithItsDefault) {
+    for (const std::string command : {"convert", "scan"}) {
+        SCOPED_TRACE(command);
+        const CliResult usage = Run({command, "--no-such-option"});
+        const CliResult help = Run({command, "--help"});
+        const std::map<std::string, std::string> rows = OptionRows(help.out);
+        ASSERT_GE(Lines(usage.err).size(), 2u);
+        std::istringstream words(Lines(usage.err)[1]);
+        int options = 0;
+        for (std::string word; words >> word;) {
+            const size_t dashes = word.find("--");
+            if (dashes == std::string::npos) continue;
+            const std::string name = word.substr(dashes, word.find_first_of(" ]", dashes) - dashes);
+            ++options;
+            ASSERT_TRUE(rows.contains(name)) << name << " has no row in\n" << help.out;
+            EXPECT_NE(rows.at(name).find("(default: "), std::string::npos) << rows.at(name);
+        }
+        EXPECT_GE(options, 2);
+        EXPECT_TRUE(rows.contains("--help"));
+    }
+}
+
+TEST_F(CliTest, VersionIsTheProjectVersion) {
+    const CliResult result = Run({"--version"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, std::string("tavorin-chm (Tavorin Channel Merger) ") + CHM_VERSION + "\n");
 }
 
 }  // namespace
