@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "audio/audio_format.h"
@@ -220,39 +221,33 @@ inline int32_t RoundToLimit(float x, double limit) {
     return static_cast<int32_t>(rounded > top ? top : rounded);
 }
 
-// Interleaved slots of one channel: `convert` maps the bytes of one sample to a float. The
-// channel count is a constant, so that the strides are too and the compiler unrolls the loop.
-template <uint16_t Channels, size_t Width, typename Convert>
-void ImportSlotOf(const uint8_t* __restrict source, float* __restrict samples, uint32_t frames,
-                  uint16_t channel_index, Convert convert) {
-    const uint8_t* p = source + size_t{channel_index} * Width;
-    for (uint32_t k = 0; k < frames; ++k) samples[k] = convert(p + size_t{k} * Channels * Width);
+// Visits the slots of one channel in interleaved frames: visit(k, bytes of sample k). The channel
+// count is a constant inside, so that the strides are too and the compiler unrolls the loop.
+template <size_t Width, typename Byte, typename Visit>
+void ForEachSlot(Byte* frames_bytes, uint32_t n, uint16_t channels, uint16_t channel_index, Visit visit) {
+    Byte* first = frames_bytes + size_t{channel_index} * Width;
+    auto walk = [&](auto stride) {
+        for (uint32_t k = 0; k < n; ++k) visit(k, first + size_t{k} * stride);
+    };
+    if (channels == 1)
+        walk(std::integral_constant<size_t, Width>{});
+    else
+        walk(std::integral_constant<size_t, 2 * Width>{});
 }
 
+// `convert` maps the bytes of one sample to a float.
 template <size_t Width, typename Convert>
 void ImportSlot(const uint8_t* source, float* samples, uint32_t frames, uint16_t channels, uint16_t channel_index,
                 Convert convert) {
-    if (channels == 1)
-        ImportSlotOf<1, Width>(source, samples, frames, channel_index, convert);
-    else
-        ImportSlotOf<2, Width>(source, samples, frames, channel_index, convert);
+    ForEachSlot<Width>(source, frames, channels, channel_index,
+                       [&](uint32_t k, const uint8_t* p) { samples[k] = convert(p); });
 }
 
 // `convert` writes one float as the bytes of one sample.
-template <uint16_t Channels, size_t Width, typename Convert>
-void ExportSlotOf(const float* __restrict samples, uint8_t* __restrict target, uint32_t n, uint16_t channel_index,
-                  Convert convert) {
-    uint8_t* p = target + size_t{channel_index} * Width;
-    for (uint32_t k = 0; k < n; ++k) convert(samples[k], p + size_t{k} * Channels * Width);
-}
-
 template <size_t Width, typename Convert>
 void ExportSlot(const float* samples, uint8_t* target, uint32_t n, uint16_t channels, uint16_t channel_index,
                 Convert convert) {
-    if (channels == 1)
-        ExportSlotOf<1, Width>(samples, target, n, channel_index, convert);
-    else
-        ExportSlotOf<2, Width>(samples, target, n, channel_index, convert);
+    ForEachSlot<Width>(target, n, channels, channel_index, [&](uint32_t k, uint8_t* p) { convert(samples[k], p); });
 }
 
 void ImportFrames(const FrameLayout& layout, const uint8_t* source, float* samples, uint32_t frames,
