@@ -45,7 +45,8 @@ FrameLayout PcmLayout(int width, uint16_t block_align, uint16_t channels) {
 bool IsUsableLayout(const FrameLayout& layout) {
     if (layout.channels != 1 && layout.channels != 2) return false;
     if (layout.block_align != layout.channels * BytesPerSample(layout.encoding)) return false;
-    return IsFloatEncoding(layout.encoding) || (layout.valid_bits >= 2 && layout.valid_bits <= BytesPerSample(layout.encoding) * 8);
+    const int container_bits = BytesPerSample(layout.encoding) * 8;
+    return IsFloatEncoding(layout.encoding) || (layout.valid_bits >= 2 && layout.valid_bits <= container_bits);
 }
 
 bool IsUsablePage(const VeChannel& channel, int64_t page) {
@@ -184,7 +185,8 @@ void StoreInt24Mono(const float* __restrict samples, uint8_t* __restrict target,
             if (k + j + 1 < n) {
                 std::memcpy(p, &values[j], 4);
             } else {
-                for (int i = 0; i < 3; ++i) p[i] = static_cast<uint8_t>((static_cast<uint32_t>(values[j]) >> (8 * i)) & 0xFF);
+                const auto word = static_cast<uint32_t>(values[j]);
+                for (int i = 0; i < 3; ++i) p[i] = static_cast<uint8_t>((word >> (8 * i)) & 0xFF);
             }
         }
     }
@@ -255,7 +257,8 @@ void ImportFrames(const FrameLayout& layout, const uint8_t* source, float* sampl
     const uint16_t channels = layout.channels;
     switch (layout.encoding) {
         case SampleEncoding::kUnsigned8:
-            ImportSlot<1>(source, samples, frames, channels, channel_index, [](const uint8_t* p) { return Uint8ToFloat(*p); });
+            ImportSlot<1>(source, samples, frames, channels, channel_index,
+                          [](const uint8_t* p) { return Uint8ToFloat(*p); });
             break;
         case SampleEncoding::kSigned16:
             LoadInt16Slot(source, samples, frames, channels, channel_index);
@@ -290,7 +293,8 @@ void ExportFrames(const FrameLayout& layout, const float* samples, uint8_t* targ
     const double limit = std::ldexp(1.0, layout.valid_bits - 1);
     switch (layout.encoding) {
         case SampleEncoding::kUnsigned8:
-            ExportSlot<1>(samples, target, n, channels, channel_index, [](float x, uint8_t* p) { *p = FloatToUint8(x); });
+            ExportSlot<1>(samples, target, n, channels, channel_index,
+                          [](float x, uint8_t* p) { *p = FloatToUint8(x); });
             break;
         case SampleEncoding::kSigned16: {
             int16_t values[kBlock];
@@ -317,7 +321,8 @@ void ExportFrames(const FrameLayout& layout, const float* samples, uint8_t* targ
             });
             break;
         case SampleEncoding::kFloat32:
-            ExportSlot<4>(samples, target, n, channels, channel_index, [](float x, uint8_t* p) { std::memcpy(p, &x, sizeof x); });
+            ExportSlot<4>(samples, target, n, channels, channel_index,
+                          [](float x, uint8_t* p) { std::memcpy(p, &x, sizeof x); });
             break;
         case SampleEncoding::kFloat64:
             ExportSlot<8>(samples, target, n, channels, channel_index, [](float x, uint8_t* p) {
@@ -501,7 +506,8 @@ uint32_t ExportPcm(VeChannel& channel, int64_t page, std::span<uint8_t> buffer, 
                    uint32_t capacity_frames, uint16_t channels, uint16_t channel_index) {
     const int width = SampleWidth(block_align, channels);
     if (width == 0) return 0;
-    return ExportSamples(channel, page, buffer, PcmLayout(width, block_align, channels), capacity_frames, channel_index);
+    const FrameLayout layout = PcmLayout(width, block_align, channels);
+    return ExportSamples(channel, page, buffer, layout, capacity_frames, channel_index);
 }
 
 uint32_t ExportInt16(VeChannel& channel, std::span<int16_t> buffer, uint16_t channels, uint16_t channel_index,
