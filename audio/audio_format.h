@@ -10,7 +10,11 @@ namespace chm {
 // byte counts of the data.
 struct VeAudioFormat {
     static constexpr int16_t kPcmTag = 1;
+    static constexpr int16_t kFloatTag = 3;
+    static constexpr int16_t kExtensibleTag = static_cast<int16_t>(0xFFFE);
     static constexpr size_t kPcmBlockSize = 16;
+    // The bytes of WAVEFORMATEXTENSIBLE after cbSize: valid bits, channel mask, sub-format GUID.
+    static constexpr uint16_t kExtensibleExtraSize = 22;
 
     int16_t format_tag = 0;
     uint16_t channels = 0;

@@ -7,13 +7,16 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "audio/audio_data.h"
 #include "audio/audio_format.h"
 #include "audio/byte_stream.h"
 #include "audio/file_stream.h"
+#include "audio/frame_layout.h"
 #include "audio/mapped_file_stream.h"
 #include "audio/pcm_samples.h"
 #include "audio/temp_file.h"
@@ -80,16 +83,29 @@ void SkipBytes(VeByteStream& stream, uint64_t n) {
     RequireRead(stream.Seek(static_cast<int64_t>(n), kSeekCurrent));
 }
 
-// The 16 bytes of a PCM format block set the header (extra size 0); any further bytes of the
-// chunk (cbSize and what follows it) are skipped.
+// The size of the "fmt " chunk of WAVEFORMATEXTENSIBLE: the PCM block, cbSize and its fields.
+constexpr uint32_t kExtensibleFmtSize = VeAudioFormat::kPcmBlockSize + 2 + VeAudioFormat::kExtensibleExtraSize;
+
+// The 16 bytes of a PCM format block set the header (extra size 0). An extensible header keeps
+// the fields after cbSize as its extra bytes (they name the sample kind); any other further
+// bytes of the chunk are skipped.
 template <typename SetHeader>
-void ApplyFmtChunk(VeByteStream& stream, uint32_t size, SetHeader set_header) {
+void ApplyFmtChunk(VeByteStream& stream, uint32_t size, VeAudioFormat& header, SetHeader set_header) {
     RequireRead(size != 0);
     uint8_t block[VeAudioFormat::kPcmBlockSize];
     RequireRead(stream.Read(block, 1, sizeof block) == sizeof block);
     RequireRead(set_header(std::span<const uint8_t>(block, sizeof block)));
     RequireRead(size >= VeAudioFormat::kPcmBlockSize);
-    if (size > VeAudioFormat::kPcmBlockSize) SkipBytes(stream, size - VeAudioFormat::kPcmBlockSize);
+    uint32_t consumed = VeAudioFormat::kPcmBlockSize;
+    if (header.format_tag == VeAudioFormat::kExtensibleTag && size >= kExtensibleFmtSize) {
+        uint8_t extension[kExtensibleFmtSize - VeAudioFormat::kPcmBlockSize];
+        RequireRead(stream.Read(extension, 1, sizeof extension) == sizeof extension);
+        consumed = kExtensibleFmtSize;
+        const uint16_t cb_size = static_cast<uint16_t>(extension[0] | (extension[1] << 8));
+        if (cb_size >= VeAudioFormat::kExtensibleExtraSize)
+            header.SetExtraBytes(std::span<const uint8_t>(extension + 2, VeAudioFormat::kExtensibleExtraSize));
+    }
+    if (size > consumed) SkipBytes(stream, size - consumed);
 }
 
 // Any chunk the reader does not use: its size must be positive as a signed number (a size of 0
@@ -98,6 +114,9 @@ void SkipChunk(VeByteStream& stream, uint32_t size) {
     RequireRead(static_cast<int32_t>(size) > 0);
     SkipBytes(stream, uint64_t{size} + (size & 1));
 }
+
+// SPEAKER_FRONT_CENTER of the extensible channel mask.
+constexpr uint32_t kFrontCentre = 0x4;
 
 uint32_t FramesOf(const VeAudioFormat& header, uint32_t bytes) {
     return header.block_align == 0 ? 0 : bytes / header.block_align;
@@ -114,8 +133,7 @@ void ReadDataChunk(VeByteStream& stream, uint32_t size, VeAudioData& data, TaskP
     header.frames = FramesOf(header, header.data_bytes);
     // A "data" chunk before any "fmt " chunk fails here.
     RequireRead(header.IsComplete());
-    RequireRead(header.format_tag == VeAudioFormat::kPcmTag);
-    RequireRead(header.channels <= 2);
+    RequireRead(header.frames != 0 && FrameLayoutOf(header).has_value());
 
     RequireRead(!IsCancelled(progress));
     VeChannelSet& set = data.ChannelSet();
@@ -148,7 +166,8 @@ bool WalkChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress)
         const ChunkHeader chunk = ReadChunkHeader(stream);
         // A "fmt " chunk after the samples would give them a header they were not read with.
         if (chunk.Is("fmt ") && !read_samples) {
-            ApplyFmtChunk(stream, chunk.size, [&data](std::span<const uint8_t> b) { return data.SetFromPcmBlock(b); });
+            ApplyFmtChunk(stream, chunk.size, data.Format(),
+                          [&data](std::span<const uint8_t> b) { return data.SetFromPcmBlock(b); });
         } else if (chunk.Is("data")) {
             ReadDataChunk(stream, chunk.size, data, progress);
             read_samples = true;
@@ -159,18 +178,28 @@ bool WalkChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress)
     }
 }
 
+// Tag 1 is always read directly (a depth it cannot read fails there); PCM and float of the
+// other tags when the sample loops know their layout.
+bool IsDirectKind(const VeAudioFormat& header) {
+    return header.format_tag == VeAudioFormat::kPcmTag || FrameLayoutOf(header).has_value();
+}
+
 // The probe's walk: the first "data" chunk ends it.
 void ProbeChunks(VeByteStream& stream, VeAudioFormat& header) {
     CheckRiff(stream);
     while (!stream.IsEof()) {
         const ChunkHeader chunk = ReadChunkHeader(stream);
         if (chunk.Is("fmt ")) {
-            ApplyFmtChunk(stream, chunk.size, [&header](std::span<const uint8_t> b) { return header.SetFromPcmBlock(b); });
+            ApplyFmtChunk(stream, chunk.size, header,
+                          [&header](std::span<const uint8_t> b) { return header.SetFromPcmBlock(b); });
         } else if (chunk.Is("data")) {
+            // Frames are counted for every kind that is read directly; a decoded kind's are not
+            // known before decoding.
+            const bool direct = IsDirectKind(header);
             header.data_bytes = chunk.size;
-            header.frames = header.format_tag == VeAudioFormat::kPcmTag ? FramesOf(header, chunk.size) : 0;
+            header.frames = direct ? FramesOf(header, chunk.size) : 0;
             RequireRead(header.IsWellFormed() && (header.extra_size == 0 || header.HasExtraBytes()) &&
-                        (header.frames != 0 || header.format_tag != VeAudioFormat::kPcmTag) && header.data_bytes != 0);
+                        (header.frames != 0 || !direct) && header.data_bytes != 0);
             return;
         } else {
             SkipChunk(stream, chunk.size);
@@ -190,7 +219,7 @@ void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progres
     // 3. A header that is not well-formed came without a "data" chunk: the direct reader
     // decides about such a file.
     std::string source = path;
-    if (probed.format_tag != VeAudioFormat::kPcmTag && probed.IsWellFormed()) {
+    if (!IsDirectKind(probed) && probed.IsWellFormed()) {
         RequireRead(temporary.Reserve());
         std::unique_ptr<ChildProgress> child = MakeChildProgress(progress, convert_units);
         RequireRead(DecodeToWav(path, temporary.Path(), child.get()));
@@ -206,6 +235,73 @@ void LoadSteps(VeAudioData& data, const std::string& path, TaskProgress* progres
     RequireRead(ReadWavChunks(stream, data, child.get()));
 }
 
+// The header a mono or stereo output is written with: the source's kind and depth, canonical.
+// 8-, 16- and 24-bit PCM become tag 1 whatever header they came with; 32-bit PCM and the floats
+// keep their tag (an extensible one its sub-format and valid bits); the byte rate is recomputed,
+// and an extensible mono output says front centre.
+VeAudioFormat OutputFormat(const VeAudioFormat& header) {
+    const std::optional<FrameLayout> layout = FrameLayoutOf(header);
+    RequireWrite(layout.has_value());
+    VeAudioFormat out;
+    out.format_tag = header.format_tag;
+    out.channels = header.channels;
+    out.sample_rate = header.sample_rate;
+    out.block_align = header.block_align;
+    out.bits_per_sample = header.bits_per_sample;
+    const uint64_t rate = uint64_t{header.sample_rate} * header.block_align;
+    RequireWrite(rate <= UINT32_MAX);
+    out.avg_bytes_per_sec = static_cast<uint32_t>(rate);
+    const bool narrow_pcm = !IsFloatEncoding(layout->encoding) && layout->encoding != SampleEncoding::kSigned32;
+    if (narrow_pcm) {
+        out.format_tag = VeAudioFormat::kPcmTag;
+    } else if (out.format_tag == VeAudioFormat::kExtensibleTag) {
+        ExtensibleFields fields = *ExtensibleFieldsOf(header);
+        fields.valid_bits = layout->valid_bits;
+        if (out.channels == 1) fields.channel_mask = kFrontCentre;
+        out.SetExtraBytes(ExtensibleExtraBytes(fields));
+    }
+    return out;
+}
+
+// The chunks before the samples: "RIFF" and "WAVE", "fmt " (16 bytes for tag 1, 18 with a cbSize
+// of 0 for tag 3, 40 for extensible), "fact" with the frame count for every tag but 1, and the
+// "data" chunk header.
+std::vector<uint8_t> HeaderBytes(const VeAudioFormat& out, uint32_t frames, uint64_t data_bytes) {
+    const bool pcm = out.format_tag == VeAudioFormat::kPcmTag;
+    const uint32_t fmt_size = pcm ? 16 : 18 + out.extra_size;
+    const uint32_t size = 12 + 8 + fmt_size + (pcm ? 0 : 12) + 8;
+    const uint32_t pad = static_cast<uint32_t>(data_bytes & 1);
+    // The sizes are 32-bit fields: audio whose RIFF size would not fit cannot be written.
+    RequireWrite(size - 8 + data_bytes + pad <= UINT32_MAX);
+    std::vector<uint8_t> bytes(size);
+    uint8_t* p = bytes.data();
+    auto id = [&p](const char* name) { std::memcpy(p, name, 4); p += 4; };
+    auto u16 = [&p](uint16_t value) { StoreU16(p, value); p += 2; };
+    auto u32 = [&p](uint32_t value) { StoreU32(p, value); p += 4; };
+    id("RIFF");
+    u32(static_cast<uint32_t>(size - 8 + data_bytes + pad));
+    id("WAVE");
+    id("fmt ");
+    u32(fmt_size);
+    u16(static_cast<uint16_t>(out.format_tag));
+    u16(out.channels);
+    u32(out.sample_rate);
+    u32(out.avg_bytes_per_sec);
+    u16(out.block_align);
+    u16(out.bits_per_sample);
+    if (!pcm) {
+        u16(out.extra_size);
+        std::copy(out.extra_bytes.begin(), out.extra_bytes.end(), p);
+        p += out.extra_bytes.size();
+        id("fact");
+        u32(4);
+        u32(frames);
+    }
+    id("data");
+    u32(static_cast<uint32_t>(data_bytes));
+    return bytes;
+}
+
 // Steps 1-5 of the writer.
 void WriteSteps(VeByteStream& stream, VeAudioData& data, TaskProgress* progress) {
     const VeAudioFormat& header = data.Format();
@@ -215,32 +311,19 @@ void WriteSteps(VeByteStream& stream, VeAudioData& data, TaskProgress* progress)
     RequireWrite(header.IsComplete());
     RequireWrite(set.IsValid() && set.IsPlain());
     RequireWrite(!IsCancelled(progress));
-    RequireWrite(header.format_tag == VeAudioFormat::kPcmTag);
+    VeAudioFormat out = OutputFormat(header);
     RequireWrite(stream.Rewind());
-    // 2. The sizes are 32-bit fields: audio whose RIFF size would not fit cannot be written.
-    const uint64_t data_bytes = uint64_t{set.frames} * header.block_align;
-    const uint32_t pad = static_cast<uint32_t>(data_bytes & 1);
-    RequireWrite(36 + data_bytes + pad <= UINT32_MAX);
+    // 2.
+    const uint64_t data_bytes = uint64_t{set.frames} * out.block_align;
     // 3.
-    uint8_t bytes[44];
-    std::memcpy(bytes + 0, "RIFF", 4);
-    StoreU32(bytes + 4, static_cast<uint32_t>(36 + data_bytes + pad));
-    std::memcpy(bytes + 8, "WAVE", 4);
-    std::memcpy(bytes + 12, "fmt ", 4);
-    StoreU32(bytes + 16, 16);
-    StoreU16(bytes + 20, static_cast<uint16_t>(header.format_tag));
-    StoreU16(bytes + 22, header.channels);
-    StoreU32(bytes + 24, header.sample_rate);
-    StoreU32(bytes + 28, header.avg_bytes_per_sec);
-    StoreU16(bytes + 32, header.block_align);
-    StoreU16(bytes + 34, header.bits_per_sample);
-    std::memcpy(bytes + 36, "data", 4);
-    StoreU32(bytes + 40, static_cast<uint32_t>(data_bytes));
-    RequireWrite(stream.Write(bytes, 1, sizeof bytes) == sizeof bytes);
-    // 4.
-    RequireWrite(WritePcmSamples(set, stream, header, progress));
+    const std::vector<uint8_t> bytes = HeaderBytes(out, set.frames, data_bytes);
+    RequireWrite(stream.Write(bytes.data(), 1, static_cast<uint32_t>(bytes.size())) == bytes.size());
+    // 4. The sample loop checks the frames against the output header.
+    out.frames = set.frames;
+    out.data_bytes = static_cast<uint32_t>(data_bytes);
+    RequireWrite(WritePcmSamples(set, stream, out, progress));
     // 5.
-    if (pad != 0) RequireWrite(stream.WriteByte(0));
+    if ((data_bytes & 1) != 0) RequireWrite(stream.WriteByte(0));
 }
 
 // Step 2 of the save: a set that is not plain is written from a plain copy.
@@ -260,12 +343,17 @@ void SaveSteps(VeMappedFileStream& stream, VeAudioData& data, TaskProgress* prog
     RequireWrite(WriteWav(stream, copy, child.get()));
 }
 
-uint64_t ExpectedFileSize(const VeAudioData& data) {
-    const uint64_t data_bytes = uint64_t{data.ChannelSet().frames} * data.Format().block_align;
-    return 44 + data_bytes + (data_bytes & 1);
-}
-
 }  // namespace
+
+uint64_t WavFileSize(const VeAudioData& data) {
+    try {
+        const VeAudioFormat out = OutputFormat(data.Format());
+        const uint64_t data_bytes = uint64_t{data.ChannelSet().frames} * out.block_align;
+        return HeaderBytes(out, data.ChannelSet().frames, data_bytes).size() + data_bytes + (data_bytes & 1);
+    } catch (const WavWriteFailure&) {
+    }
+    return 0;
+}
 
 bool ProbeWav(const std::string& path, VeAudioFormat& header) {
     header.Clear();
@@ -358,7 +446,7 @@ bool SaveWav(VeAudioData& data, const std::string& path, TaskProgress* progress)
     if (saved) {
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);
-        saved = !ec && size == ExpectedFileSize(data);
+        saved = !ec && size == WavFileSize(data);
     }
     // A partial output is never left behind, whoever called.
     if (!saved) RemoveFile(path);

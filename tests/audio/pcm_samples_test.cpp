@@ -129,6 +129,44 @@ TEST_F(PcmConversionTest, NotANumberBecomesSilence) {
 
 // ---- ImportPcm / ExportPcm -------------------------------------------------------------------
 
+// The wider kinds: float to integer by the 16-bit rule at each width, integers and floats to the
+// engine's samples as the reader takes them.
+TEST_F(PcmConversionTest, WiderKindsFollowTheSameRules) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct ToInt {
+        float x;
+        int bits;
+        int32_t expected;
+    };
+    for (const ToInt& c : std::vector<ToInt>{
+             {1.0f, 24, 8388607}, {-1.0f, 24, -8388608}, {0.0f, 24, 0}, {-0.6f, 24, -5033165},
+             {-2.5f / 8388608.0f, 24, -2}, {2.5f / 8388608.0f, 24, 3}, {1.5f, 24, 8388607}, {nan, 24, 0},
+             {-inf, 24, -8388608}, {1.0f, 32, 2147483647}, {-1.0f, 32, INT32_MIN}, {-0.6f, 32, -1288490240},
+             {inf, 32, 2147483647}, {nan, 32, 0}, {0.6f, 16, FloatToInt16(0.6f)}, {-0.6f, 16, FloatToInt16(-0.6f)}}) {
+        EXPECT_EQ(FloatToIntBits(c.x, c.bits), c.expected) << c.x << " at " << c.bits << " bits";
+    }
+    EXPECT_EQ(Int24ToFloat(-8388608), -1.0f);
+    EXPECT_EQ(Int24ToFloat(8388607), 8388607.0f / 8388608.0f);
+    for (int32_t s : {-8388608, -1, 0, 1, 4660055, 8388607}) EXPECT_EQ(FloatToIntBits(Int24ToFloat(s), 24), s) << s;
+    // 24 bits of a 32-bit sample are kept: the nearest float, and back exactly where it has no more.
+    EXPECT_EQ(Int32ToFloat(INT32_MIN), -1.0f);
+    EXPECT_EQ(Int32ToFloat(INT32_MAX), 1.0f);
+    EXPECT_EQ(Int32ToFloat(0x12345678), static_cast<float>(0x12345678) / 2147483648.0f);
+    for (int32_t s : {INT32_MIN, INT32_MAX, 0x12345600, -256, 0x00FFFFFF})
+        EXPECT_EQ(FloatToIntBits(Int32ToFloat(s), 32), s) << s;
+    EXPECT_EQ(Float32ToFloat(1.5f), 1.5f);
+    EXPECT_TRUE(std::signbit(Float32ToFloat(-0.0f)));
+    EXPECT_EQ(Float32ToFloat(1e-40f), 1e-40f);
+    EXPECT_EQ(Float32ToFloat(nan), 0.0f);
+    EXPECT_EQ(Float32ToFloat(-inf), 0.0f);
+    EXPECT_EQ(Float64ToFloat(0.1), 0.1f);
+    EXPECT_EQ(Float64ToFloat(-3.25), -3.25f);
+    EXPECT_EQ(Float64ToFloat(1e300), std::numeric_limits<float>::max());
+    EXPECT_EQ(Float64ToFloat(std::numeric_limits<double>::quiet_NaN()), 0.0f);
+    EXPECT_EQ(Float64ToFloat(-std::numeric_limits<double>::infinity()), 0.0f);
+}
+
 TEST_F(PcmChannelTest, ImportTakesItsSlotsOf16BitStereo) {
     const Bytes bytes{0x01, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0xFF, 0x7F};  // 1, -1, -32768, 32767
     VeChannel left = MakeChannel(2, [](uint32_t) { return 0.5f; });
@@ -317,11 +355,11 @@ TEST_F(PcmLoopTest, ReadRefusesHeadersItCannotRead) {
     VeMemoryStream stream;
     ASSERT_TRUE(stream.Attach(bytes.data(), 60, 0));
     VeChannelSet set;
-    EXPECT_FALSE(ReadPcmSamples(set, stream, PcmHeader(2, 24, 10)));
+    EXPECT_FALSE(ReadPcmSamples(set, stream, PcmHeader(2, 12, 10)));
     EXPECT_FALSE(ReadPcmSamples(set, stream, PcmHeader(3, 16, 10)));
-    VeAudioFormat floats = PcmHeader(1, 32, 10);
-    floats.format_tag = 3;
-    EXPECT_FALSE(ReadPcmSamples(set, stream, floats));
+    VeAudioFormat half_floats = PcmHeader(1, 16, 10);
+    half_floats.format_tag = 3;
+    EXPECT_FALSE(ReadPcmSamples(set, stream, half_floats));
     VeAudioFormat no_frames = PcmHeader(1, 16, 0);
     EXPECT_FALSE(ReadPcmSamples(set, stream, no_frames));
     EXPECT_TRUE(set.IsEmpty());
@@ -392,7 +430,7 @@ TEST_F(PcmLoopTest, WriteRefusesAStereoHeaderOverAMonoSet) {
     VeMemoryStream stream;
     ASSERT_TRUE(stream.Attach(bytes.data(), 8, 0));
     EXPECT_FALSE(WritePcmSamples(set, stream, PcmHeader(2, 16, 2)));
-    EXPECT_FALSE(WritePcmSamples(set, stream, PcmHeader(1, 24, 2)));
+    EXPECT_FALSE(WritePcmSamples(set, stream, PcmHeader(1, 12, 2)));
     VeChannelSet empty;
     EXPECT_FALSE(WritePcmSamples(empty, stream, PcmHeader(1, 16, 2)));
 }

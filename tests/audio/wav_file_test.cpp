@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -17,6 +20,7 @@
 
 #include "audio/audio_data.h"
 #include "audio/audio_format.h"
+#include "audio/frame_layout.h"
 #include "audio/pcm_samples.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
@@ -76,6 +80,18 @@ Bytes FmtBody(int16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, std:
         PutU16(out, *cb_size);
         out.insert(out.end(), *cb_size, 0xAB);
     }
+    return out;
+}
+
+// WAVEFORMATEXTENSIBLE: the PCM block, cbSize 22, valid bits, channel mask, sub-format.
+Bytes ExtensibleFmtBody(uint16_t channels, uint32_t rate, uint16_t container, uint16_t valid, uint16_t sub_tag,
+                        uint32_t mask) {
+    Bytes out = FmtBody(static_cast<int16_t>(0xFFFE), channels, rate, container);
+    PutU16(out, 22);
+    PutU16(out, valid);
+    PutU32(out, mask);
+    const std::array<uint8_t, 16> guid = SubFormatOfTag(sub_tag);
+    out.insert(out.end(), guid.begin(), guid.end());
     return out;
 }
 
@@ -184,9 +200,10 @@ long long SoxiFrames(const std::string& path) {
     return text.empty() ? -1 : std::atoll(text.c_str());
 }
 
-void ExpectOutsideFormat(const std::string& path, int channels, int rate, int bits, long long frames) {
+void ExpectOutsideFormat(const std::string& path, int channels, int rate, int bits, long long frames,
+                         const std::string& codec = {}) {
     const OutsideInfo info = Ffprobe(path);
-    EXPECT_EQ(info.codec, bits == 8 ? "pcm_u8" : "pcm_s16le") << path;
+    EXPECT_EQ(info.codec, !codec.empty() ? codec : bits == 8 ? "pcm_u8" : "pcm_s16le") << path;
     EXPECT_EQ(info.channels, channels) << path;
     EXPECT_EQ(info.rate, rate) << path;
     EXPECT_EQ(info.bits, bits) << path;
@@ -260,12 +277,17 @@ TEST_F(WavProbeTest, ReportsThePcmHeaderAndFrameCount) {
     EXPECT_EQ(header.data_bytes, 400u);
 }
 
-TEST_F(WavProbeTest, ReportsAFloatHeaderWithoutFrames) {
+TEST_F(WavProbeTest, ReportsAFloatHeaderWithItsFramesAndACompressedOneWithout) {
     const std::string path = Write("f.wav", Riff({Chunk("fmt ", FmtBody(3, 1, 8000, 32, 0)), Chunk("data", Bytes(40, 0))}));
     VeAudioFormat header;
     ASSERT_TRUE(ProbeWav(path, header));
     EXPECT_EQ(header.format_tag, 3);
     EXPECT_EQ(header.extra_size, 0);
+    EXPECT_EQ(header.frames, 10u);
+    EXPECT_EQ(header.data_bytes, 40u);
+    // A-law: its frames are known only once it is decoded.
+    ASSERT_TRUE(ProbeWav(Write("a.wav", Riff({Chunk("fmt ", FmtBody(6, 1, 8000, 8, 0)), Chunk("data", Bytes(40, 0))})), header));
+    EXPECT_EQ(header.format_tag, 6);
     EXPECT_EQ(header.frames, 0u);
     EXPECT_EQ(header.data_bytes, 40u);
 }
@@ -494,8 +516,9 @@ TEST_F(WavBadInputTest, AFmtChunkOfZeroOrFewerThan16BytesFails) {
     ExpectLoadFails(Write("fmt14.wav", Riff({RawChunk("fmt ", 14, FmtBody(1, 1, 8000, 16), false)})));
 }
 
-TEST_F(WavBadInputTest, TwentyFourBitPcmFails) {
-    ExpectLoadFails(Write("24.wav", PcmWav(2, 44100, 24, Bytes(6 * 10, 0x11))));
+TEST_F(WavBadInputTest, PcmOfADepthOutsideTheReadKindsFails) {
+    ExpectLoadFails(Write("12.wav", PcmWav(2, 44100, 12, Bytes(3 * 10, 0x11))));
+    ExpectLoadFails(Write("20.wav", PcmWav(1, 44100, 20, Bytes(2 * 10, 0x11))));
 }
 
 TEST_F(WavBadInputTest, MoreThanTwoChannelsFail) {
@@ -860,6 +883,311 @@ TEST_F(WavFoldTest, MixGivesAMonoFileThatOutsideReadersAccept) {
     ExpectOutsideFormat(out, 1, 44100, 16, 3000);
 }
 
+// ---- Full depth: 24- and 32-bit PCM, 32- and 64-bit float, extensible headers -------------------
+
+// The chunks of a WAV file that the depth tests look at.
+struct WavParts {
+    Bytes fmt;
+    std::optional<uint32_t> fact;
+    Bytes data;
+};
+
+WavParts ParseWav(const Bytes& file) {
+    WavParts parts;
+    for (size_t at = 12; at + 8 <= file.size();) {
+        const uint32_t size = GetU32(file, at + 4);
+        const size_t body = at + 8;
+        const size_t end = std::min(file.size(), body + size);
+        const std::string id(file.begin() + static_cast<std::ptrdiff_t>(at), file.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const Bytes bytes(file.begin() + static_cast<std::ptrdiff_t>(body), file.begin() + static_cast<std::ptrdiff_t>(end));
+        if (id == "fmt ") parts.fmt = bytes;
+        if (id == "fact" && bytes.size() >= 4) parts.fact = GetU32(bytes, 0);
+        if (id == "data") parts.data = bytes;
+        at = body + size + (size & 1);
+    }
+    return parts;
+}
+
+// The bytes of one channel's samples out of interleaved frames.
+Bytes ChannelSlots(const Bytes& data, size_t width, size_t channels, size_t index) {
+    Bytes out;
+    for (size_t at = index * width; at + width <= data.size(); at += width * channels)
+        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + width));
+    return out;
+}
+
+void PutSample(Bytes& out, uint64_t bits, size_t width) {
+    for (size_t i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>((bits >> (8 * i)) & 0xFF));
+}
+
+// Interleaved stereo frames of one kind: full scale both ways and a few oddities first, then two
+// tones. Integers have at most 24 significant bits and doubles are floats, so that every value
+// is one the engine keeps exactly.
+Bytes StereoData(SampleEncoding encoding, uint32_t frames, int shift = 0) {
+    Bytes out;
+    const size_t width = BytesPerSample(encoding);
+    const std::vector<float> odd_float{1.5f, -2.75f, -0.0f, 1e-40f, 1.0f, -1.0f};
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (int channel = 0; channel < 2; ++channel) {
+            const double tone = 0.9 * std::sin(i * (channel ? 0.021 : 0.013) + channel);
+            if (encoding == SampleEncoding::kSigned24 || encoding == SampleEncoding::kSigned32) {
+                const int bits = encoding == SampleEncoding::kSigned24 ? 24 : 32 - shift;
+                const int64_t top = (int64_t{1} << (bits - 1)) - 1;
+                const int64_t extremes[4] = {-top - 1, top, -1, 0x123457 % (top + 1)};
+                int64_t v = i < 4 ? extremes[(i + channel) % 4] : std::llround(tone * static_cast<double>(top));
+                if (encoding == SampleEncoding::kSigned32 && shift == 0 && i >= 4) v &= ~int64_t{0xFF};
+                PutSample(out, static_cast<uint64_t>(v) << shift, width);
+            } else {
+                const float x = i < odd_float.size() ? odd_float[(i + channel) % odd_float.size()] : static_cast<float>(tone);
+                uint64_t bits = 0;
+                if (encoding == SampleEncoding::kFloat32) {
+                    uint32_t b;
+                    std::memcpy(&b, &x, 4);
+                    bits = b;
+                } else {
+                    const double wide = x;
+                    std::memcpy(&bits, &wide, 8);
+                }
+                PutSample(out, bits, width);
+            }
+        }
+    }
+    return out;
+}
+
+// How a stereo source of one kind is made.
+enum class Maker {
+    kOurWriter,   // a canonical file read and written again by the engine
+    kSox,         // sox from raw samples (its 24- and 32-bit files are extensible)
+    kAsIs,        // the bytes below, as they are
+};
+
+struct DepthCase {
+    const char* name;
+    SampleEncoding encoding;
+    Maker maker;
+    Bytes fmt;  // for kAsIs
+    uint32_t frames;
+    // What the mono output must be.
+    int16_t tag;
+    uint32_t fmt_size;
+    uint16_t valid_bits;  // of an extensible output
+    const char* codec;    // as ffprobe names it; none where the outside readers take valid bits
+                          // below the container for something else (ffmpeg: 24-bit float, sox: refused)
+};
+
+constexpr uint32_t kDepthRate = 8000;
+
+std::vector<DepthCase> DepthCases() {
+    const auto ext = static_cast<int16_t>(0xFFFE);
+    using E = SampleEncoding;
+    const uint32_t long_run = VeSampleStore::kSamplesPerPage + 3;  // a page and a bit
+    return {
+        {"s24-ours", E::kSigned24, Maker::kOurWriter, {}, 1000, 1, 16, 0, "pcm_s24le"},
+        {"s24-sox-extensible", E::kSigned24, Maker::kSox, {}, 1000, 1, 16, 0, "pcm_s24le"},
+        {"s32-ours", E::kSigned32, Maker::kOurWriter, {}, 1000, 1, 16, 0, "pcm_s32le"},
+        {"s32-sox-extensible", E::kSigned32, Maker::kSox, {}, 1000, ext, 40, 32, "pcm_s32le"},
+        {"s24-in-32-extensible", E::kSigned32, Maker::kAsIs, ExtensibleFmtBody(2, kDepthRate, 32, 24, 1, 3), 1000, ext,
+         40, 24, nullptr},
+        {"f32-ours", E::kFloat32, Maker::kOurWriter, {}, 1000, 3, 18, 0, "pcm_f32le"},
+        {"f32-sox", E::kFloat32, Maker::kSox, {}, 1000, 3, 18, 0, "pcm_f32le"},
+        {"f32-fmt-of-16-bytes", E::kFloat32, Maker::kAsIs, FmtBody(3, 2, kDepthRate, 32), 1000, 3, 18, 0, "pcm_f32le"},
+        {"f32-extensible", E::kFloat32, Maker::kAsIs, ExtensibleFmtBody(2, kDepthRate, 32, 32, 3, 3), 1000, ext, 40, 32,
+         "pcm_f32le"},
+        {"f64-ours", E::kFloat64, Maker::kOurWriter, {}, long_run, 3, 18, 0, "pcm_f64le"},
+        {"f64-sox", E::kFloat64, Maker::kSox, {}, 1000, 3, 18, 0, "pcm_f64le"},
+    };
+}
+
+class WavDepthTest : public WavTest, public ::testing::WithParamInterface<DepthCase> {
+protected:
+    // The stereo source of the case, or the empty string when it could not be made.
+    std::string MakeSource() {
+        const DepthCase& c = GetParam();
+        // Samples below an extensible header's valid bits are zero.
+        const bool extensible = !c.fmt.empty() && GetU16(c.fmt, 0) == 0xFFFE;
+        const Bytes data = StereoData(c.encoding, c.frames, extensible ? 32 - GetU16(c.fmt, 18) : 0);
+        const std::string path = dir_.File(std::string(c.name) + ".wav");
+        const VeAudioFormat canonical = MakeSampleFormat(c.encoding, 2, kDepthRate, c.frames);
+        const Bytes canonical_fmt = FmtBody(canonical.format_tag, 2, kDepthRate, canonical.bits_per_sample,
+                                            canonical.format_tag == 3 ? std::optional<uint16_t>(0) : std::nullopt);
+        Bytes fact;
+        PutU32(fact, c.frames);
+        if (c.maker == Maker::kAsIs) {
+            test::WriteFileBytes(path, Riff({Chunk("fmt ", c.fmt), Chunk("data", data)}));
+        } else if (c.maker == Maker::kOurWriter) {
+            const Bytes file = canonical.format_tag == 1
+                                   ? Riff({Chunk("fmt ", canonical_fmt), Chunk("data", data)})
+                                   : Riff({Chunk("fmt ", canonical_fmt), Chunk("fact", fact), Chunk("data", data)});
+            const std::string written = Write("canonical.wav", file);
+            VeAudioData audio;
+            if (!LoadWav(audio, written) || !SaveWav(audio, path)) return {};
+            // Written again by the engine, the stereo file is the same file.
+            EXPECT_EQ(test::ReadFileBytes(path), file);
+        } else {
+            const std::string raw = Write("source.raw", data);
+            const char* encoding = IsFloatEncoding(c.encoding) ? "floating-point" : "signed-integer";
+            RunCommand("sox -t raw -r " + std::to_string(kDepthRate) + " -c 2 -e " + encoding + " -b " +
+                       std::to_string(BytesPerSample(c.encoding) * 8) + " -L '" + raw + "' '" + path + "' 2>/dev/null");
+        }
+        return IsRegularFile(path) ? path : std::string();
+    }
+};
+
+// What a kept channel's samples become: themselves, except that doubles are rounded to floats.
+Bytes KeptSamples(Bytes slots, SampleEncoding encoding) {
+    if (encoding != SampleEncoding::kFloat64) return slots;
+    for (size_t at = 0; at + 8 <= slots.size(); at += 8) {
+        double x;
+        std::memcpy(&x, slots.data() + at, 8);
+        const double rounded = static_cast<float>(x);
+        std::memcpy(slots.data() + at, &rounded, 8);
+    }
+    return slots;
+}
+
+// Both methods of keeping a channel give that channel's samples bit for bit (doubles as the
+// nearest floats), in a mono file of the source's kind and depth that sox and ffprobe read as such.
+TEST_P(WavDepthTest, KeepingAChannelIsBitExactAtTheSourcesDepth) {
+    const DepthCase& c = GetParam();
+    const std::string source = MakeSource();
+    ASSERT_FALSE(source.empty());
+    VeAudioFormat probed;
+    ASSERT_TRUE(ProbeWav(source, probed));
+    EXPECT_EQ(probed.channels, 2);
+    EXPECT_EQ(probed.frames, c.frames);
+    const WavParts in = ParseWav(test::ReadFileBytes(source));
+    const size_t width = BytesPerSample(c.encoding);
+    for (ConversionMethod method : {ConversionMethod::KeepLeft, ConversionMethod::KeepRight}) {
+        const int channel = method == ConversionMethod::KeepLeft ? 1 : 2;
+        SCOPED_TRACE(channel);
+        const std::string out = dir_.File("mono" + std::to_string(channel) + ".wav");
+        ASSERT_EQ(ConvertToMono(source, out, method), "");
+        const WavParts parts = ParseWav(test::ReadFileBytes(out));
+        ASSERT_EQ(parts.fmt.size(), c.fmt_size);
+        EXPECT_EQ(static_cast<int16_t>(GetU16(parts.fmt, 0)), c.tag);
+        EXPECT_EQ(GetU16(parts.fmt, 2), 1);
+        EXPECT_EQ(GetU32(parts.fmt, 8), kDepthRate * width);
+        EXPECT_EQ(GetU16(parts.fmt, 12), width);
+        EXPECT_EQ(GetU16(parts.fmt, 14), width * 8);
+        if (c.fmt_size > 16) { EXPECT_EQ(GetU16(parts.fmt, 16), c.fmt_size - 18); }
+        if (c.fmt_size == 40) {
+            EXPECT_EQ(GetU16(parts.fmt, 18), c.valid_bits);
+            EXPECT_EQ(GetU32(parts.fmt, 20), 4u);  // front centre
+            EXPECT_EQ(Bytes(parts.fmt.begin() + 24, parts.fmt.end()),
+                      Bytes(in.fmt.begin() + 24, in.fmt.begin() + 40));
+        }
+        EXPECT_EQ(parts.fact, c.tag == 1 ? std::nullopt : std::optional<uint32_t>(c.frames));
+        ASSERT_EQ(parts.data.size(), size_t{c.frames} * width);
+        EXPECT_TRUE(parts.data == KeptSamples(ChannelSlots(in.data, width, 2, channel - 1), c.encoding))
+            << "the samples differ";
+        if (!c.codec) continue;
+        const OutsideInfo info = Ffprobe(out);
+        EXPECT_EQ(info.codec, c.codec);
+        EXPECT_EQ(info.channels, 1);
+        EXPECT_EQ(info.frames, c.frames);
+        EXPECT_EQ(SoxiFrames(out), c.frames);
+        const std::string by_sox = RunCommand("sox -D '" + out + "' -t raw - 2>/dev/null");
+        EXPECT_FALSE(by_sox.empty());
+        const std::string remix = " -t raw - remix " + std::to_string(channel) + " 2>/dev/null";
+        EXPECT_TRUE(by_sox == RunCommand("sox -D '" + source + "'" + remix))
+            << "sox reads other samples";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WavDepthTest, ::testing::ValuesIn(DepthCases()),
+                         [](const ::testing::TestParamInfo<DepthCase>& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name)
+                                 if (ch == '-') ch = '_';
+                             return name;
+                         });
+
+// The mixes that item for item are the sum of both channels: integers, and floats summed as floats.
+TEST_F(WavFoldTest, AMixWithinFullScaleIsTheExactSumOf24BitAndFloatSamples) {
+    const uint32_t frames = 3000;
+    for (SampleEncoding encoding : {SampleEncoding::kSigned24, SampleEncoding::kFloat32}) {
+        const bool is_float = encoding == SampleEncoding::kFloat32;
+        SCOPED_TRACE(is_float ? "float" : "24-bit");
+        Bytes data;
+        std::vector<double> sums;
+        for (uint32_t i = 0; i < frames; ++i) {
+            const double l = 0.45 * std::sin(i * 0.013), r = 0.45 * std::sin(i * 0.029 + 1.0);
+            if (is_float) {
+                const float fl = static_cast<float>(l), fr = static_cast<float>(r);
+                PutU32(data, std::bit_cast<uint32_t>(fl));
+                PutU32(data, std::bit_cast<uint32_t>(fr));
+                sums.push_back(fl + fr);  // the float sum, rounded as a float
+            } else {
+                const int64_t il = std::llround(l * 8388608.0), ir = std::llround(r * 8388608.0);
+                PutSample(data, static_cast<uint64_t>(il), 3);
+                PutSample(data, static_cast<uint64_t>(ir), 3);
+                sums.push_back(static_cast<double>(il + ir));
+            }
+        }
+        const uint16_t bits = is_float ? 32 : 24;
+        const std::string source =
+            Write("mix.wav", Riff({Chunk("fmt ", FmtBody(is_float ? 3 : 1, 2, 44100, bits)), Chunk("data", data)}));
+        const std::string out = dir_.File(is_float ? "mix-f.wav" : "mix-24.wav");
+        ASSERT_EQ(ConvertToMono(source, out, ConversionMethod::MixChannels), "");
+        const WavParts parts = ParseWav(test::ReadFileBytes(out));
+        ASSERT_EQ(parts.data.size(), size_t{frames} * bits / 8);
+        for (uint32_t i = 0; i < frames; ++i) {
+            if (is_float) {
+                ASSERT_EQ(std::bit_cast<float>(GetU32(parts.data, 4 * i)), static_cast<float>(sums[i])) << i;
+            } else {
+                const Bytes word{0, parts.data[3 * i], parts.data[3 * i + 1], parts.data[3 * i + 2]};
+                const int32_t v = static_cast<int32_t>(GetU32(word, 0)) >> 8;
+                ASSERT_EQ(v, sums[i]) << i;
+            }
+        }
+        ExpectOutsideFormat(out, 1, 44100, bits, frames, is_float ? "pcm_f32le" : "pcm_s24le");
+    }
+}
+
+// A 24-bit mix that would clip is scaled so that its loudest sample is exactly full scale; a
+// 24-in-32 one keeps the bits below its 24 valid ones at zero.
+TEST_F(WavFoldTest, A24BitMixThatClipsIsScaledToFullScale) {
+    const uint32_t frames = 4000;
+    for (const bool in_32 : {false, true}) {
+        SCOPED_TRACE(in_32 ? "24 in 32" : "24");
+        Bytes data;
+        std::vector<double> sums;
+        for (uint32_t i = 0; i < frames; ++i) {
+            const int64_t l = std::llround(0.8 * 8388607 * std::sin(i * 0.011));
+            const int64_t r = std::llround(0.75 * 8388607 * std::sin(i * 0.011 + 0.1));
+            PutSample(data, static_cast<uint64_t>(l) << (in_32 ? 8 : 0), in_32 ? 4 : 3);
+            PutSample(data, static_cast<uint64_t>(r) << (in_32 ? 8 : 0), in_32 ? 4 : 3);
+            sums.push_back(static_cast<double>(l + r));
+        }
+        const Bytes fmt = in_32 ? ExtensibleFmtBody(2, 48000, 32, 24, 1, 3) : FmtBody(1, 2, 48000, 24);
+        const std::string source = Write("clip.wav", Riff({Chunk("fmt ", fmt), Chunk("data", data)}));
+        const std::string out = dir_.File(in_32 ? "clip32.wav" : "clip24.wav");
+        ASSERT_EQ(ConvertToMono(source, out, ConversionMethod::MixChannels), "");
+        const WavParts parts = ParseWav(test::ReadFileBytes(out));
+        const size_t width = in_32 ? 4 : 3;
+        ASSERT_EQ(parts.data.size(), frames * width);
+        double peak = 0;
+        for (double sum : sums) peak = std::max(peak, std::fabs(sum));
+        int32_t loudest = 0;
+        for (uint32_t i = 0; i < frames; ++i) {
+            Bytes word{0, 0, 0, 0};
+            std::copy_n(parts.data.begin() + static_cast<std::ptrdiff_t>(i * width), width, word.begin() + (4 - width));
+            const int32_t v = static_cast<int32_t>(GetU32(word, 0));
+            if (in_32) { ASSERT_EQ(v & 0xFF, 0) << i; }
+            const int32_t v24 = v >> 8;
+            ASSERT_NEAR(v24, sums[i] / peak * 8388608.0, 1.0) << i;
+            loudest = std::max(loudest, std::abs(v24));
+        }
+        EXPECT_GE(loudest, 8388607);
+        if (in_32) {
+            EXPECT_EQ(GetU16(parts.fmt, 18), 24);
+        } else {
+            ExpectOutsideFormat(out, 1, 48000, 24, frames, "pcm_s24le");
+        }
+    }
+}
+
 // ---- LoadWav: the conversion route ---------------------------------------------------------------
 
 // Float samples of channel `channel` as sox reads them, for comparison with a decoded load.
@@ -898,14 +1226,18 @@ void ExpectDecodedLoad(const std::string& path, int16_t tag, uint16_t channels, 
     EXPECT_EQ(test::TempEntries().size(), channels);
 }
 
-TEST_F(WavDecodeRouteTest, LoadsIeeeFloatThroughTheDecoder) {
-    ASSERT_TRUE(Sox("float.wav", "-r 44100 -c 2 -e floating-point -b 32", "synth 0.5 sine 440 sine 660 gain -3"));
-    ExpectDecodedLoad(dir_.File("float.wav"), 3, 2, 44100, 22050);
+TEST_F(WavDecodeRouteTest, LoadsALawThroughTheDecoder) {
+    ASSERT_TRUE(Sox("alaw.wav", "-r 44100 -c 2 -e a-law", "synth 0.5 sine 440 sine 660 gain -3"));
+    ExpectDecodedLoad(dir_.File("alaw.wav"), 6, 2, 44100, 22050);
 }
 
-TEST_F(WavDecodeRouteTest, LoadsAnExtensibleHeaderThroughTheDecoder) {
-    ASSERT_TRUE(Sox("ext.wav", "-r 48000 -c 2 -e signed -b 24", "synth 0.25 sine 300 sine 1000 gain -6"));
-    ExpectDecodedLoad(dir_.File("ext.wav"), static_cast<int16_t>(0xFFFE), 2, 48000, 12000);
+// The decoding graph has no decoder for mu-law under an extensible header; the direct reader
+// must not take it for PCM.
+TEST_F(WavDecodeRouteTest, AnExtensibleMuLawFileFailsAndLeavesNothing) {
+    const std::string raw = RunCommand("sox -R -n -r 8000 -c 1 -t raw -e mu-law - synth 0.25 sine 300 2>/dev/null");
+    ASSERT_EQ(raw.size(), 2000u);
+    ExpectLoadFails(Write("ext-ulaw.wav", Riff({Chunk("fmt ", ExtensibleFmtBody(1, 8000, 8, 8, 7, 4)),
+                                                Chunk("data", Bytes(raw.begin(), raw.end()))})));
 }
 
 TEST_F(WavDecodeRouteTest, LoadsMuLawThroughTheDecoder) {
@@ -913,10 +1245,10 @@ TEST_F(WavDecodeRouteTest, LoadsMuLawThroughTheDecoder) {
     ExpectDecodedLoad(dir_.File("ulaw.wav"), 7, 1, 8000, 4000);
 }
 
-TEST_F(WavDecodeRouteTest, AFloatSourceFoldsAndSavesAs16BitMono) {
-    ASSERT_TRUE(Sox("float.wav", "-r 22050 -c 2 -e floating-point -b 32", "synth 0.3 sine 440 sine 660 gain -3"));
+TEST_F(WavDecodeRouteTest, AnALawSourceFoldsAndSavesAs16BitMono) {
+    ASSERT_TRUE(Sox("alaw.wav", "-r 22050 -c 2 -e a-law", "synth 0.3 sine 440 sine 660 gain -3"));
     const std::string out = dir_.File("mono.wav");
-    ASSERT_EQ(ConvertToMono(dir_.File("float.wav"), out, ConversionMethod::KeepLeft), "");
+    ASSERT_EQ(ConvertToMono(dir_.File("alaw.wav"), out, ConversionMethod::KeepLeft), "");
     ExpectOutsideFormat(out, 1, 22050, 16, 6615);
     EXPECT_TRUE(test::TempEntries().empty());
 }

@@ -56,11 +56,12 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// ffprobe's view of the first audio stream: channels, sample_rate, duration_ts.
+// ffprobe's view of the first audio stream: codec_name, channels, sample_rate, duration_ts.
 std::map<std::string, std::string> Probe(const std::string& path) {
     std::map<std::string, std::string> facts;
-    const std::string out = Shell("ffprobe -v error -select_streams a:0 -show_entries stream=channels,sample_rate,duration_ts "
-                                  "-of default=noprint_wrappers=1 " + Quote(path));
+    const std::string out = Shell("ffprobe -v error -select_streams a:0 -show_entries "
+                                  "stream=codec_name,channels,sample_rate,duration_ts -of default=noprint_wrappers=1 " +
+                                  Quote(path));
     for (const std::string& line : Lines(out)) {
         const size_t equals = line.find('=');
         if (equals != std::string::npos) facts[line.substr(0, equals)] = line.substr(equals + 1);
@@ -283,7 +284,7 @@ TEST_F(CliTest, StereoWavBecomesMonoWavWithTheSameRateAndLength) {
     EXPECT_EQ(in["duration_ts"], "33075");
 }
 
-TEST_F(CliTest, FloatWavIsDecodedAndWrittenAsMonoPcm) {
+TEST_F(CliTest, FloatWavIsWrittenAsMonoFloat) {
     const std::string song = scratch_.File("float.wav");
     int status = -1;
     Shell("sox -n -r 48000 -e floating-point -b 32 -c 2 " + Quote(song) + " synth 0.5 sine 440 sine 660 gain -3", &status);
@@ -291,6 +292,7 @@ TEST_F(CliTest, FloatWavIsDecodedAndWrittenAsMonoPcm) {
     const CliResult result = Run({"convert", song});
     EXPECT_EQ(result.exit_code, 0) << result.err;
     auto out = Probe(scratch_.File("float (1).wav"));
+    EXPECT_EQ(out["codec_name"], "pcm_f32le");
     EXPECT_EQ(out["channels"], "1");
     EXPECT_EQ(out["sample_rate"], "48000");
     EXPECT_EQ(out["duration_ts"], "24000");

@@ -7,6 +7,7 @@
 
 #include "audio/audio_data.h"
 #include "audio/audio_format.h"
+#include "audio/frame_layout.h"
 #include "audio/memory_stream.h"
 #include "audio/wav_file.h"
 #include "engine/task_progress.h"
@@ -33,14 +34,15 @@ void CheckLoaded(const VeAudioData& data, uint64_t file_size) {
     FuzzCheck(set.IsValid(), "loaded audio is not valid");
     FuzzCheck(set.channels == 1 || set.channels == 2, "loaded audio has neither one nor two channels");
     FuzzCheck(set.channels == header.channels && set.frames == header.frames, "channels differ from the header");
-    FuzzCheck(header.format_tag == VeAudioFormat::kPcmTag, "loaded audio is not PCM");
+    FuzzCheck(FrameLayoutOf(header).has_value(), "loaded audio is neither PCM nor float of a known layout");
     FuzzCheck(uint64_t{header.frames} * header.block_align <= file_size, "more samples than the file has bytes");
 }
 
 // The file WriteWav makes of the audio, in memory.
 std::vector<uint8_t> Written(VeAudioData& data) {
-    const uint64_t data_bytes = uint64_t{data.ChannelSet().frames} * data.Format().block_align;
-    std::vector<uint8_t> block(static_cast<size_t>(44 + data_bytes + (data_bytes & 1)));
+    const uint64_t size = WavFileSize(data);
+    FuzzCheck(size != 0, "audio that was read has no file size");
+    std::vector<uint8_t> block(static_cast<size_t>(size));
     VeMemoryStream stream;
     FuzzCheck(stream.Attach(block.data(), static_cast<uint32_t>(block.size()), VeMemoryStream::kCheckWrite),
               "cannot open the output block");
@@ -62,7 +64,7 @@ void RunWavProbe(std::span<const uint8_t> bytes) {
     FuzzWorkspace& workspace = FuzzWorkspace::Instance();
     const std::string path = workspace.WriteInput("input.wav", bytes);
     VeAudioFormat header;
-    if (ProbeWav(path, header) && header.format_tag == VeAudioFormat::kPcmTag && header.block_align != 0)
+    if (ProbeWav(path, header) && FrameLayoutOf(header) && header.block_align != 0)
         FuzzCheck(header.frames == header.data_bytes / header.block_align, "frames differ from the data size");
     workspace.CheckUnchanged(path, bytes);
     workspace.CheckNoTemporaryFiles();
@@ -104,13 +106,13 @@ void RunLoadWav(std::span<const uint8_t> bytes) {
         progress.Reset(kProgressTotal);
         const bool ok = LoadWav(data, path, &progress);
         CheckOutcome(progress, ok);
-        // A decoded source may well be longer than its file; a PCM source cannot be.
+        // A decoded source may well be longer than its file; one read directly cannot be.
         VeAudioFormat probed;
-        const bool pcm = ProbeWav(path, probed) && probed.format_tag == VeAudioFormat::kPcmTag;
+        const bool direct = ProbeWav(path, probed) && FrameLayoutOf(probed);
         if (!ok)
             FuzzCheck(data.IsEmpty(), "a failed load left audio behind");
         else
-            CheckLoaded(data, pcm ? bytes.size() : UINT64_MAX);
+            CheckLoaded(data, direct ? bytes.size() : UINT64_MAX);
     }
     workspace.CheckUnchanged(path, bytes);
     workspace.CheckNoTemporaryFiles();
