@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build test asan bench run clean
+.PHONY: deps build test asan bench run package package-check clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -18,6 +18,14 @@ asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCHM_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# The Debian package, in $(BUILD)/tavorin-channel-merger_VERSION_ARCH.deb.
+package: build
+	cmake --build $(BUILD) --target package
+
+# Builds the package, installs it on this machine, uses it, and purges it again (root or sudo).
+package-check: deps
+	bash scripts/package-check.sh $(BUILD)
 
 bench: build
 	bash bench/run.sh $(BUILD)

@@ -67,6 +67,12 @@ void WalkSection(const XMLElement* section, Apply apply) {
         apply(*e);
 }
 
+// A folder name with a NUL in it cannot be written as an attribute: it would read back cut
+// short, as another folder. It is stored as the default, empty, instead.
+void WriteString(XMLElement& element, const char* name, const std::string& value) {
+    element.SetAttribute(name, value.find('\0') == std::string::npos ? value.c_str() : "");
+}
+
 struct FileCloser {
     void operator()(FILE* file) const { ::fclose(file); }
 };
@@ -87,6 +93,33 @@ std::unique_ptr<FILE, FileCloser> OpenRegularFile(const std::string& path) {
     return file;
 }
 
+// TinyXML's printer writes a carriage return in a value as it is, and XML's line-end
+// normalisation reads it back as a line feed: "/music\r" would come back as another folder.
+// The printer itself never writes one, so every carriage return that passes here belongs to a
+// value and goes out as a character reference, which reads back as the carriage return.
+class ExactValuePrinter : public tinyxml2::XMLPrinter {
+public:
+    explicit ExactValuePrinter(FILE* file) : XMLPrinter(file) {}
+
+protected:
+    void Write(const char* data, size_t size) override {
+        for (const char* end = data + size; data != end;) {
+            const char* cr = std::find(data, end, '\r');
+            XMLPrinter::Write(data, static_cast<size_t>(cr - data));
+            if (cr == end) break;
+            XMLPrinter::Write(kCarriageReturn, std::strlen(kCarriageReturn));
+            data = cr + 1;
+        }
+    }
+    void Putc(char ch) override {
+        if (ch == '\r') XMLPrinter::Write(kCarriageReturn, std::strlen(kCarriageReturn));
+        else XMLPrinter::Putc(ch);
+    }
+
+private:
+    static constexpr const char* kCarriageReturn = "&#xD;";
+};
+
 // Writes the document to a fresh temporary file beside the target and renames it over the
 // target, so a failed write (full disk, no rights) leaves the previous settings intact.
 bool WriteReplacing(XMLDocument& doc, const std::string& path) {
@@ -96,8 +129,12 @@ bool WriteReplacing(XMLDocument& doc, const std::string& path) {
     std::unique_ptr<FILE, FileCloser> file(::fdopen(fd, "w"));
     if (!file) ::close(fd);
     // The printer does not report failed writes: the stream's error flag and the flush do.
-    bool ok = file && doc.SaveFile(file.get()) == tinyxml2::XML_SUCCESS && ::fflush(file.get()) == 0 &&
-              !::ferror(file.get()) && ::fsync(fd) == 0;
+    bool ok = false;
+    if (file) {
+        ExactValuePrinter printer(file.get());
+        doc.Print(&printer);
+        ok = !doc.Error() && ::fflush(file.get()) == 0 && !::ferror(file.get()) && ::fsync(fd) == 0;
+    }
     if (file) ok = ::fclose(file.release()) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
@@ -200,10 +237,10 @@ bool AppSettings::Save(const std::string& path) const {
     main_frame->SetAttribute("x", main_frame_x);
     main_frame->SetAttribute("y", main_frame_y);
     XMLElement* task = states->InsertNewChildElement("Task");
-    task->SetAttribute("added_folder", added_folder.c_str());
-    task->SetAttribute("search_folder", search_folder.c_str());
+    WriteString(*task, "added_folder", added_folder);
+    WriteString(*task, "search_folder", search_folder);
     task->SetAttribute("search_sub", search_sub ? 1 : 0);
-    task->SetAttribute("output_folder", output_folder.c_str());
+    WriteString(*task, "output_folder", output_folder);
 
     XMLElement* options = root->InsertNewChildElement("Options");
     options->InsertNewChildElement("General")->SetAttribute("conversion_method", conversion_method);

@@ -1,25 +1,18 @@
 #include "app/conversion_report.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QUrl>
 
 #include "app/app_settings.h"
 #include "app/header_picture.h"
 #include "ui/dialog_units.h"
+#include "ui/file_manager.h"
 #include "ui/message_box.h"
 
 namespace chm {
-
-namespace {
-
-const QString kProgramCaption = QStringLiteral("Tavorin Channel Merger");
-
-}  // namespace
 
 ReportBoldLine::ReportBoldLine(QWidget* parent) : QWidget(parent) {}
 
@@ -57,7 +50,7 @@ QString ConversionReport::CountText(int converted, int total) {
 }
 
 QString ConversionReport::CannotOpenFolderText(const QString& folder) {
-    return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
+    return FileManager::CannotOpenFolderText(folder);
 }
 
 ConversionReport::ConversionReport(int total, int converted, QString report_folder, QWidget* owner)
@@ -107,12 +100,10 @@ ConversionReport::ConversionReport(int total, int converted, QString report_fold
 
 bool ConversionReport::OpenOutputFolder() {
     const QFileInfo folder(report_folder_);
-    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir()) {
-        // The file manager failing to open an existing folder is not reported.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(report_folder_));
-        return true;
-    }
-    ShowCenteredMessageBox(this, CannotOpenFolderText(report_folder_), kProgramCaption, kMbOk | kMbIconError);
+    // A folder that is gone, or one the desktop has no handler for, is reported over the dialog.
+    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir())
+        return FileManager::OpenFolder(report_folder_, this);
+    FileManager::TellCannotOpenFolder(this, report_folder_);
     return false;
 }
 

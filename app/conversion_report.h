@@ -56,7 +56,8 @@ public:
     QPushButton* CloseButton() const { return close_; }
 
     // "Open Output Folder": the folder opens in the file manager and the report stays; a folder
-    // that is gone is reported over the dialog. True when the folder was handed on.
+    // that is gone, or that the desktop cannot open, is reported over the dialog. True when the
+    // folder was handed on.
     bool OpenOutputFolder();
     // "Close": a ticked "Don't show this to me again" turns the report off (written at exit).
     void CloseReport();

@@ -1,12 +1,21 @@
 #include "app/header_picture.h"
 
+#include <QEvent>
 #include <QPainter>
 
 #include "ui/skin_images.h"
 
 namespace chm {
 
-HeaderPicture::HeaderPicture(QWidget* parent) : QWidget(parent), picture_(LoadSkinImage(QStringLiteral("header.png"))) {}
+HeaderPicture::HeaderPicture(QWidget* parent) : QWidget(parent), picture_(LoadSkinImage(QStringLiteral("header.png"))) {
+    setAccessibleName(window()->windowTitle());
+    window()->installEventFilter(this);
+}
+
+bool HeaderPicture::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window() && event->type() == QEvent::WindowTitleChange) setAccessibleName(window()->windowTitle());
+    return QWidget::eventFilter(watched, event);
+}
 
 void HeaderPicture::paintEvent(QPaintEvent*) {
     if (picture_.isNull() || height() <= 0) return;

@@ -6,6 +6,7 @@ namespace chm {
 
 // The header picture of the options and report dialogs: the program's picture filling the
 // control's height, laid from its left edge, its right part cut off where the control ends.
+// Screen readers read it as the dialog's caption, which it follows.
 class HeaderPicture : public QWidget {
     Q_OBJECT
 
@@ -15,6 +16,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QImage picture_;

@@ -5,9 +5,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimerEvent>
+#include <utility>
 
 #include "app/app_settings.h"
 #include "app/options_dialog.h"
+#include "ui/file_list_view.h"
 #include "ui/skin_images.h"
 
 namespace chm {
@@ -105,6 +107,10 @@ bool MainFrame::Create() {
         view_base_.reset();
         return false;
     }
+    // A close that came during an add is made once the add has returned.
+    connect(WorkView()->FileList(), &VeFileListView::AddingEnded, this, [this] {
+        if (std::exchange(close_after_add_, false)) close();
+    }, Qt::QueuedConnection);
     setFixedSize(view_base_->size());
     view_base_->move(0, 0);
     // 4.
@@ -175,8 +181,16 @@ void MainFrame::ShowOptions() {
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {
-    // 1. A running conversion is stopped only when the user says so.
     VeWorkView* view = WorkView();
+    // An add that is filtering runs inside this very event's loop and uses the list: it is
+    // ended first, and the close comes again once it has returned.
+    if (!destroyed_ && view && view->FileList()->IsAdding()) {
+        event->ignore();
+        close_after_add_ = true;
+        view->FileList()->CancelAdding();
+        return;
+    }
+    // 1. A running conversion is stopped only when the user says so.
     if (destroyed_ || (view && !view->CanClose())) {
         event->ignore();
         return;

@@ -98,6 +98,7 @@ private:
     bool shown_once_ = false;
     bool created_ = false;
     bool destroyed_ = false;
+    bool close_after_add_ = false;
 };
 
 }  // namespace chm

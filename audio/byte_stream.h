@@ -28,7 +28,9 @@ public:
     virtual uint32_t Size() const = 0;
     virtual uint32_t Tell() const = 0;
     virtual bool SeekTo(uint32_t position);
-    virtual void Close() = 0;
+    // False when written bytes did not all reach their destination; closing a stream that is
+    // not open loses nothing and succeeds.
+    virtual bool Close() = 0;
     // Transfers up to element_size x count bytes; the result counts whole elements.
     virtual uint32_t Read(void* buffer, uint32_t element_size, uint32_t count) = 0;
     virtual uint32_t Write(const void* buffer, uint32_t element_size, uint32_t count) = 0;

@@ -54,7 +54,7 @@ uint32_t VeFileStream::Tell() const {
     return position < 0 ? 0 : static_cast<uint32_t>(position);
 }
 
-void VeFileStream::Close() { fd_.Reset(); }
+bool VeFileStream::Close() { return fd_.Close(); }
 
 uint32_t VeFileStream::Read(void* buffer, uint32_t element_size, uint32_t count) {
     if (!buffer || element_size == 0 || count == 0 || !IsOpen()) return 0;

@@ -21,7 +21,7 @@ public:
     bool IsOpen() const override;
     uint32_t Size() const override;
     uint32_t Tell() const override;
-    void Close() override;
+    bool Close() override;
     uint32_t Read(void* buffer, uint32_t element_size, uint32_t count) override;
     uint32_t Write(const void* buffer, uint32_t element_size, uint32_t count) override;
     void Flush() override;

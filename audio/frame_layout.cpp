@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 namespace chm {
 namespace {
@@ -108,6 +109,9 @@ std::array<uint8_t, 16> SubFormatOfTag(uint16_t tag) {
 
 VeAudioFormat MakeSampleFormat(SampleEncoding encoding, uint16_t channels, uint32_t sample_rate, uint32_t frames) {
     VeAudioFormat format;
+    const uint64_t block_align = uint64_t{channels} * BytesPerSample(encoding);
+    if (block_align > UINT16_MAX || block_align * sample_rate > UINT32_MAX || block_align * frames > UINT32_MAX)
+        return format;
     format.format_tag = IsFloatEncoding(encoding) ? VeAudioFormat::kFloatTag : VeAudioFormat::kPcmTag;
     format.channels = channels;
     format.sample_rate = sample_rate;

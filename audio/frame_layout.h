@@ -47,7 +47,8 @@ std::array<uint8_t, 22> ExtensibleExtraBytes(const ExtensibleFields& fields);
 std::array<uint8_t, 16> SubFormatOfTag(uint16_t tag);
 
 // A canonical header for `frames` frames of `channels` channels stored with `encoding`: tag 1
-// for integers, tag 3 for floats, block align and byte rate to match.
+// for integers, tag 3 for floats, block align and byte rate to match. An empty header when the
+// sizes do not fit their fields.
 VeAudioFormat MakeSampleFormat(SampleEncoding encoding, uint16_t channels, uint32_t sample_rate, uint32_t frames);
 
 }  // namespace chm

@@ -349,8 +349,8 @@ void EncodeSteps(const VeLameEncoder::Api& api, bool info_tag, const std::string
     WriteBytes(output_stream, output, bytes);
     // 8. The tag frame is taken while the encoder state still exists; LAME frees it with the stream.
     const std::vector<uint8_t> tag = info_tag ? stream.InfoTagFrame() : std::vector<uint8_t>{};
-    // 9.
-    output_stream.Close();
+    // 9. Bytes that did not reach the file leave a short MP3, which is no converted file.
+    Require(output_stream.Close());
     // 10. Results are not examined: the audio is complete either way.
     if (info_tag)
         WriteOverFirstFrame(path, tag);

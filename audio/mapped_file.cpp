@@ -85,11 +85,12 @@ bool VeMappedFile::CloseMapping() {
 
 bool VeMappedFile::FlushView() const { return view_.Flush(); }
 
-void VeMappedFile::Close() {
+bool VeMappedFile::Close() {
     CloseMapping();
-    fd_.Reset();
+    const bool closed = fd_.Close();
     mapping_size_ = 0;
     path_.clear();
+    return closed;
 }
 
 bool VeMappedFile::ViewCovers(uint64_t offset, uint64_t size) const {

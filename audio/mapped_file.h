@@ -35,8 +35,9 @@ public:
     bool Unmap();
     bool CloseMapping();
     bool FlushView() const;
-    // Closes the mapping and the file; the file itself stays on disk.
-    void Close();
+    // Closes the mapping and the file; the file itself stays on disk. False when the system
+    // reported an error on closing, which for a written file can mean lost bytes.
+    bool Close();
 
     bool IsFileOpen() const { return fd_.IsValid(); }
     bool HasMapping() const { return has_mapping_; }

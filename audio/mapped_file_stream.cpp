@@ -72,27 +72,41 @@ uint32_t VeMappedFileStream::Size() const { return logical_size_; }
 
 uint32_t VeMappedFileStream::Tell() const { return position_; }
 
-void VeMappedFileStream::Close() {
-    if (mode_ == Mode::kWriting && file_.IsFileOpen()) {
-        // Bytes the file refused leave it short of its content, so that a caller who checks
-        // its length sees the failure.
+bool VeMappedFileStream::Close() {
+    const bool writing = mode_ == Mode::kWriting && file_.IsFileOpen();
+    bool complete = true;
+    if (writing) {
+        // Bytes the file refused are lost: the file is cut where the bytes that arrived end, and
+        // the caller learns that its output is short.
         uint64_t keep = logical_size_;
-        if (!WritePending()) keep = std::min(keep, pending_offset_);
+        if (!WritePending()) {
+            keep = std::min(keep, pending_offset_);
+            complete = false;
+        }
         // The mapping grew in whole units; the file keeps only its content.
         file_.CloseMapping();
-        const int64_t on_disk = FileSize(file_.Fd());
-        if (on_disk > static_cast<int64_t>(keep)) {
-            while (::ftruncate(file_.Fd(), static_cast<off_t>(keep)) != 0 && errno == EINTR) {
-            }
-        }
+        complete = CutTo(keep) && complete;
     }
-    file_.Close();
+    // An error on closing a written file can stand for bytes the system never stored.
+    const bool closed = file_.Close();
+    if (writing && !closed) complete = false;
     pending_.reset();
     pending_offset_ = 0;
     pending_size_ = 0;
     logical_size_ = 0;
     position_ = 0;
     mode_ = Mode::kClosed;
+    return complete;
+}
+
+bool VeMappedFileStream::CutTo(uint64_t length) {
+    const int64_t on_disk = FileSize(file_.Fd());
+    if (on_disk < 0) return false;
+    if (static_cast<uint64_t>(on_disk) <= length) return static_cast<uint64_t>(on_disk) == length;
+    int result = 0;
+    while ((result = ::ftruncate(file_.Fd(), static_cast<off_t>(length))) != 0 && errno == EINTR) {
+    }
+    return result == 0;
 }
 
 uint32_t VeMappedFileStream::Read(void* buffer, uint32_t element_size, uint32_t count) {

@@ -34,7 +34,7 @@ public:
     bool IsOpen() const override;
     uint32_t Size() const override;
     uint32_t Tell() const override;
-    void Close() override;
+    bool Close() override;
     uint32_t Read(void* buffer, uint32_t element_size, uint32_t count) override;
     uint32_t Write(const void* buffer, uint32_t element_size, uint32_t count) override;
     void Flush() override;
@@ -48,6 +48,8 @@ private:
     enum class Mode { kClosed, kReading, kWriting };
 
     bool GrowMapping(uint64_t end);
+    // Cuts the reserved room off the file; false unless the file is then exactly `length` long.
+    bool CutTo(uint64_t length);
     // Puts [position, position + n) into the pending bytes or, when they cannot take it, writes
     // them out and the new bytes after them.
     bool WriteAt(const uint8_t* bytes, uint64_t n);

@@ -1,7 +1,5 @@
 #include "audio/media_properties.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
@@ -12,15 +10,12 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/popularimeterframe.h>
-#include <taglib/tbytevectorstream.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/unsynchronizedlyricsframe.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <iterator>
 #include <limits>
@@ -30,7 +25,8 @@
 #include <vector>
 
 #include "audio/audio_file_type.h"
-#include "platform/unique_fd.h"
+#include "audio/edited_file_stream.h"
+#include "platform/file_replacement.h"
 
 namespace chm {
 
@@ -121,13 +117,13 @@ struct PropertyStorage {
     }
 };
 
-// Reading goes straight to the file, opened read-only. Writing goes to a copy of the file in
-// memory: TagLib rewrites a file in place, moving the audio behind a grown tag, and does not
-// check its writes, so a failure half-way would leave neither the old file nor the new one.
-// Only an MP3 or WMA file that holds an audio stream binds: tags are never attached to
-// something that is not audio.
+// Reading goes straight to the file, opened read-only. Writing goes to the original seen with
+// its changes kept aside: TagLib rewrites a file in place, moving the audio behind a grown tag,
+// and does not check its writes, so a failure half-way would leave neither the old file nor the
+// new one. Only an MP3 or WMA file that holds an audio stream binds: tags are never attached
+// to something that is not audio.
 bool BindPropertySetStorage(const std::string& path, AudioFileType type, PropertyStorage& storage,
-                            bool for_reading, const TagLib::ByteVector& contents = {}) {
+                            bool for_reading, const FileReplacement* original = nullptr) {
     if (path.empty() || (type != AudioFileType::Mp3 && type != AudioFileType::Wma)) return false;
     if (for_reading) {
         struct stat st;
@@ -137,7 +133,7 @@ bool BindPropertySetStorage(const std::string& path, AudioFileType type, Propert
         if (!stream->isOpen()) return false;
         storage.stream = std::move(stream);
     } else {
-        storage.stream = std::make_unique<TagLib::ByteVectorStream>(contents);
+        storage.stream = std::make_unique<EditedFileStream>(original->OriginalFd(), original->OriginalSize(), path);
     }
     if (type == AudioFileType::Mp3) {
         storage.mpeg = std::make_unique<TagLib::MPEG::File>(storage.stream.get(),
@@ -439,81 +435,6 @@ bool CommitStorage(PropertyStorage& storage) {
     return storage.asf->save();
 }
 
-// ---------------------------------------------------------------------------------------------
-// The file a write replaces: its contents are taken whole, and the new contents take its place
-// only once they are complete on disk, by one rename.
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-class FileReplacement {
-public:
-    FileReplacement() = default;
-    ~FileReplacement() {
-        if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
-    }
-    FileReplacement(const FileReplacement&) = delete;
-    FileReplacement& operator=(const FileReplacement&) = delete;
-
-    // Fails for a missing file, anything but a regular file, and a file that may not be
-    // written. The permission bits are honoured even where the process could override them
-    // (root): a file marked read-only stays as it is.
-    TagLib::ByteVector ReadOriginal(const std::string& path) {
-        std::unique_ptr<char, decltype(&::free)> real(::realpath(path.c_str(), nullptr), &::free);
-        Check(real != nullptr, "no such file");
-        target_ = real.get();  // a link keeps pointing at the file it names
-        UniqueFd source(::open(target_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        Check(source.IsValid(), "cannot open the file");
-        Check(::fstat(source.Get(), &original_) == 0 && S_ISREG(original_.st_mode), "not a regular file");
-        Check(
-            (original_.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(target_.c_str(), W_OK) == 0,
-            "the file is read-only");
-        Check(original_.st_size < std::numeric_limits<int32_t>::max(), "too large for the tag library");
-        TagLib::ByteVector contents(static_cast<unsigned int>(original_.st_size), 0);
-        size_t done = 0;
-        while (done < contents.size()) {
-            const ssize_t got = ::read(source.Get(), contents.data() + done, contents.size() - done);
-            if (got < 0 && errno == EINTR) continue;
-            Check(got > 0, "cannot read the file");
-            done += static_cast<size_t>(got);
-        }
-        return contents;
-    }
-
-    // The new contents go to a file of their own beside the old one (the same file system, so
-    // that the rename is atomic), with the old one's permissions and, where allowed, owner.
-    void Replace(const TagLib::ByteVector& contents) {
-        const std::string folder = target_.substr(0, target_.find_last_of('/') + 1);
-        std::string pattern = folder + "~VeXXXXXX";
-        UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
-        Check(fd.IsValid(), "cannot make the new file");
-        temp_path_ = pattern;
-        Check(WriteAll(fd.Get(), contents.data(), contents.size()), "cannot write the new file");
-        Check(::fchmod(fd.Get(), original_.st_mode & 07777) == 0, "cannot set the permissions");
-        if (::fchown(fd.Get(), original_.st_uid, original_.st_gid) != 0) {
-            // Only a privileged process may give a file away; the file stays the writer's own.
-        }
-        Check(::fsync(fd.Get()) == 0, "cannot flush the new file");
-        Check(::rename(temp_path_.c_str(), target_.c_str()) == 0, "cannot replace the file");
-        temp_path_.clear();
-        UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (directory.IsValid()) ::fsync(directory.Get());  // so that the rename lasts as well
-    }
-
-private:
-    std::string target_;
-    struct stat original_ {};
-    std::string temp_path_;
-};
-
 std::string JoinValues(const TagLib::StringList& values) {
     std::string text;
     for (const auto& value : values) {
@@ -562,25 +483,23 @@ bool VeMediaProperties::WriteMediaProperties(const std::string& path) const {
         const AudioFileType type = GetAudioFileType(path);
         Check(type == AudioFileType::Mp3 || type == AudioFileType::Wma, "no property storage");
         FileReplacement replacement;
-        TagLib::ByteVector contents = replacement.ReadOriginal(path);
-        {
-            // 1. Bind for writing.
-            PropertyStorage storage;
-            Check(BindPropertySetStorage(path, type, storage, false, contents), "no property storage");
-            // 2. Summary information, music and media file summary, in that order. The music
-            // comment is written from the summary comments; a comment found only in the music
-            // set is written rather than lost.
-            const std::string& comment = comments.empty() ? music_comment : comments;
-            WriteSummarySet(storage, *this, comment);
-            WriteMusicSet(storage, *this, comment);
-            WriteMediaSummarySet(storage, *this);
-            // 3. Commit, then release the storage.
-            Check(CommitStorage(storage), "the tags could not be saved");
-            storage.mpeg.reset();
-            storage.asf.reset();
-            contents = *static_cast<TagLib::ByteVectorStream&>(*storage.stream).data();
-        }
-        replacement.Replace(contents);
+        Check(replacement.Open(path), "the file cannot be replaced");
+        // 1. Bind for writing.
+        PropertyStorage storage;
+        Check(BindPropertySetStorage(path, type, storage, false, &replacement), "no property storage");
+        // 2. Summary information, music and media file summary, in that order. The music
+        // comment is written from the summary comments; a comment found only in the music set
+        // is written rather than lost.
+        const std::string& comment = comments.empty() ? music_comment : comments;
+        WriteSummarySet(storage, *this, comment);
+        WriteMusicSet(storage, *this, comment);
+        WriteMediaSummarySet(storage, *this);
+        // 3. Commit. The new contents take the file's place only once they are complete on disk.
+        Check(CommitStorage(storage), "the tags could not be saved");
+        const int out = replacement.CreateNew();
+        Check(out >= 0, "cannot make the new file");
+        Check(static_cast<const EditedFileStream&>(*storage.stream).WriteTo(out), "cannot write the new file");
+        Check(replacement.Commit(), "cannot replace the file");
         return true;
     } catch (const std::exception&) {
         return false;

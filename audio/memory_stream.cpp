@@ -35,12 +35,13 @@ uint32_t VeMemoryStream::Size() const { return block_ ? block_size_ : owned_size
 
 uint32_t VeMemoryStream::Tell() const { return position_; }
 
-void VeMemoryStream::Close() {
+bool VeMemoryStream::Close() {
     block_ = nullptr;
     block_size_ = 0;
     owned_ = {};
     owned_size_ = 0;
     position_ = 0;
+    return true;  // the bytes were in memory all along
 }
 
 uint8_t* VeMemoryStream::Data() { return block_ ? block_ : owned_.data(); }

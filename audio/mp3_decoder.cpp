@@ -184,8 +184,8 @@ void DecodeWholeSteps(const std::string& wav_path, const std::string& mp3_path, 
     // 8.-9.
     Require(result.code == MPG123_DONE, "Warning: decoding ended prematurely.");
     Require(frames == n, "frame count differs from the scanned length");
-    // 10.
-    stream.Close();
+    // 10. A WAV file short of its samples would load as shorter audio.
+    Require(stream.Close(), "short WAV file");
 }
 
 // [first_ms, end_ms) as sample positions of a stream of n samples at `rate`.
@@ -256,7 +256,7 @@ void DecodeExcerptSteps(const std::string& wav_path, const std::string& mp3_path
     Require(result.code == MPG123_DONE, "Warning: decoding ended prematurely.");
     if (written < range.count) PatchDataSize(stream, format, written);
     // 9.
-    stream.Close();
+    Require(stream.Close(), "short WAV file");
 }
 
 int SamplesPerFrame(const mpg123_frameinfo& info) {

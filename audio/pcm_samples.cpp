@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "audio/audio_format.h"
@@ -44,7 +45,8 @@ FrameLayout PcmLayout(int width, uint16_t block_align, uint16_t channels) {
 bool IsUsableLayout(const FrameLayout& layout) {
     if (layout.channels != 1 && layout.channels != 2) return false;
     if (layout.block_align != layout.channels * BytesPerSample(layout.encoding)) return false;
-    return IsFloatEncoding(layout.encoding) || (layout.valid_bits >= 2 && layout.valid_bits <= BytesPerSample(layout.encoding) * 8);
+    const int container_bits = BytesPerSample(layout.encoding) * 8;
+    return IsFloatEncoding(layout.encoding) || (layout.valid_bits >= 2 && layout.valid_bits <= container_bits);
 }
 
 bool IsUsablePage(const VeChannel& channel, int64_t page) {
@@ -64,25 +66,31 @@ void StoreInt16(uint8_t* p, int16_t value) {
 // only a page's last partial block goes sample by sample.
 constexpr uint32_t kBlock = 16;
 
-// floor(x * 32768 + 0.5) clamped to [-32768, 32767], NaN giving 0, for every float, but
-// without a branch so that a block of it becomes vector code: a magnitude above 1 is clamped to
-// 1 on the bits (the result saturates either way), the floor is the truncation corrected by the
-// exact fraction v - trunc(v), and NaN is masked out at the end.
-inline int16_t RoundToInt16(float x) {
+// floor(x * 2^(Bits - 1) + 0.5) clamped to [-2^(Bits - 1), 2^(Bits - 1) - 1], NaN giving 0, for
+// every float, but without a branch so that a block of it becomes vector code: a magnitude above 1
+// is clamped to 1 on the bits (the result saturates either way), the floor is the truncation
+// corrected by the exact fraction v - trunc(v) (exact up to 24 bits), and NaN is masked out.
+template <int Bits>
+inline int32_t RoundToFixed(float x) {
+    static_assert(Bits >= 2 && Bits <= 24);
+    constexpr float kScale = static_cast<float>(1 << (Bits - 1));
+    constexpr int32_t kTop = (1 << (Bits - 1)) - 1;
     int32_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     const int32_t magnitude = bits & 0x7FFFFFFF;
     const int32_t clamped_bits = magnitude > 0x3F800000 ? (bits & INT32_MIN) | 0x3F800000 : bits;
     float clamped;
     std::memcpy(&clamped, &clamped_bits, sizeof clamped);
-    const float v = clamped * 32768.0f;  // exact: a power of two
+    const float v = clamped * kScale;  // exact: a power of two
     const int32_t t = static_cast<int32_t>(v);
     const float fraction = v - static_cast<float>(t);  // exact as well
     int32_t rounded = t + (fraction >= 0.5f) - (fraction < -0.5f);
-    rounded = rounded < 32767 ? rounded : 32767;
+    rounded = rounded < kTop ? rounded : kTop;
     const int32_t keep = -static_cast<int32_t>(magnitude <= 0x7F800000);
-    return static_cast<int16_t>(rounded & keep);
+    return rounded & keep;
 }
+
+inline int16_t RoundToInt16(float x) { return static_cast<int16_t>(RoundToFixed<16>(x)); }
 
 // n <= kBlock samples to 16-bit values.
 void RoundBlock(const float* __restrict samples, int16_t* __restrict values, uint32_t n) {
@@ -146,6 +154,44 @@ inline float SampleOfInt24(const uint8_t* p) {
     return static_cast<float>(word >> 8) * (1.0f / 8388608.0f);
 }
 
+// A slot of 24-bit samples, each read as one 32-bit word whose top byte is dropped; the last
+// sample may end the buffer, so that its fourth byte is not there to read.
+template <uint16_t Channels>
+void LoadInt24SlotOf(const uint8_t* __restrict source, float* __restrict samples, uint32_t frames,
+                     uint16_t channel_index) {
+    const uint8_t* p = source + size_t{channel_index} * 3;
+    const uint32_t last = frames - 1;
+    for (uint32_t k = 0; k < last; ++k) {
+        uint32_t word;
+        std::memcpy(&word, p + size_t{k} * Channels * 3, sizeof word);  // little-endian, as the host
+        samples[k] = static_cast<float>(static_cast<int32_t>(word << 8) >> 8) * (1.0f / 8388608.0f);
+    }
+    samples[last] = SampleOfInt24(p + size_t{last} * Channels * 3);
+}
+
+// Mono 24-bit samples in blocks: the values as vector code, then each stored as a 32-bit word
+// whose top byte the next sample overwrites (the last one byte by byte).
+void StoreInt24Mono(const float* __restrict samples, uint8_t* __restrict target, uint32_t n) {
+    int32_t values[kBlock];
+    for (uint32_t k = 0; k < n; k += kBlock) {
+        const uint32_t m = std::min(kBlock, n - k);
+        if (m == kBlock) {
+            for (uint32_t j = 0; j < kBlock; ++j) values[j] = RoundToFixed<24>(samples[k + j]);
+        } else {
+            for (uint32_t j = 0; j < m; ++j) values[j] = RoundToFixed<24>(samples[k + j]);
+        }
+        for (uint32_t j = 0; j < m; ++j) {
+            uint8_t* p = target + size_t{k + j} * 3;
+            if (k + j + 1 < n) {
+                std::memcpy(p, &values[j], 4);
+            } else {
+                const auto word = static_cast<uint32_t>(values[j]);
+                for (int i = 0; i < 3; ++i) p[i] = static_cast<uint8_t>((word >> (8 * i)) & 0xFF);
+            }
+        }
+    }
+}
+
 // The int-to-float conversion rounds to nearest; the power of two then scales exactly.
 inline float SampleOfInt32(int32_t s) { return static_cast<float>(s) * (1.0f / 2147483648.0f); }
 
@@ -177,22 +223,33 @@ inline int32_t RoundToLimit(float x, double limit) {
     return static_cast<int32_t>(rounded > top ? top : rounded);
 }
 
-// Interleaved slots of one channel: `convert` maps the bytes of one sample to a float.
+// Visits the slots of one channel in interleaved frames: visit(k, bytes of sample k). The channel
+// count is a constant inside, so that the strides are too and the compiler unrolls the loop.
+template <size_t Width, typename Byte, typename Visit>
+void ForEachSlot(Byte* frames_bytes, uint32_t n, uint16_t channels, uint16_t channel_index, Visit visit) {
+    Byte* first = frames_bytes + size_t{channel_index} * Width;
+    auto walk = [&](auto stride) {
+        for (uint32_t k = 0; k < n; ++k) visit(k, first + size_t{k} * stride);
+    };
+    if (channels == 1)
+        walk(std::integral_constant<size_t, Width>{});
+    else
+        walk(std::integral_constant<size_t, 2 * Width>{});
+}
+
+// `convert` maps the bytes of one sample to a float.
 template <size_t Width, typename Convert>
 void ImportSlot(const uint8_t* source, float* samples, uint32_t frames, uint16_t channels, uint16_t channel_index,
                 Convert convert) {
-    const size_t stride = size_t{channels} * Width;
-    const uint8_t* p = source + size_t{channel_index} * Width;
-    for (uint32_t k = 0; k < frames; ++k, p += stride) samples[k] = convert(p);
+    ForEachSlot<Width>(source, frames, channels, channel_index,
+                       [&](uint32_t k, const uint8_t* p) { samples[k] = convert(p); });
 }
 
 // `convert` writes one float as the bytes of one sample.
 template <size_t Width, typename Convert>
 void ExportSlot(const float* samples, uint8_t* target, uint32_t n, uint16_t channels, uint16_t channel_index,
                 Convert convert) {
-    const size_t stride = size_t{channels} * Width;
-    uint8_t* p = target + size_t{channel_index} * Width;
-    for (uint32_t k = 0; k < n; ++k, p += stride) convert(samples[k], p);
+    ForEachSlot<Width>(target, n, channels, channel_index, [&](uint32_t k, uint8_t* p) { convert(samples[k], p); });
 }
 
 void ImportFrames(const FrameLayout& layout, const uint8_t* source, float* samples, uint32_t frames,
@@ -200,13 +257,17 @@ void ImportFrames(const FrameLayout& layout, const uint8_t* source, float* sampl
     const uint16_t channels = layout.channels;
     switch (layout.encoding) {
         case SampleEncoding::kUnsigned8:
-            ImportSlot<1>(source, samples, frames, channels, channel_index, [](const uint8_t* p) { return Uint8ToFloat(*p); });
+            ImportSlot<1>(source, samples, frames, channels, channel_index,
+                          [](const uint8_t* p) { return Uint8ToFloat(*p); });
             break;
         case SampleEncoding::kSigned16:
             LoadInt16Slot(source, samples, frames, channels, channel_index);
             break;
         case SampleEncoding::kSigned24:
-            ImportSlot<3>(source, samples, frames, channels, channel_index, SampleOfInt24);
+            if (channels == 1)
+                LoadInt24SlotOf<1>(source, samples, frames, channel_index);
+            else
+                LoadInt24SlotOf<2>(source, samples, frames, channel_index);
             break;
         case SampleEncoding::kSigned32:
             ImportSlot<4>(source, samples, frames, channels, channel_index,
@@ -232,7 +293,8 @@ void ExportFrames(const FrameLayout& layout, const float* samples, uint8_t* targ
     const double limit = std::ldexp(1.0, layout.valid_bits - 1);
     switch (layout.encoding) {
         case SampleEncoding::kUnsigned8:
-            ExportSlot<1>(samples, target, n, channels, channel_index, [](float x, uint8_t* p) { *p = FloatToUint8(x); });
+            ExportSlot<1>(samples, target, n, channels, channel_index,
+                          [](float x, uint8_t* p) { *p = FloatToUint8(x); });
             break;
         case SampleEncoding::kSigned16: {
             int16_t values[kBlock];
@@ -244,6 +306,10 @@ void ExportFrames(const FrameLayout& layout, const float* samples, uint8_t* targ
             break;
         }
         case SampleEncoding::kSigned24:
+            if (channels == 1 && shift == 0) {
+                StoreInt24Mono(samples, target, n);
+                break;
+            }
             ExportSlot<3>(samples, target, n, channels, channel_index, [=](float x, uint8_t* p) {
                 const uint32_t bits = static_cast<uint32_t>(RoundToLimit(x, limit)) << shift;
                 for (int i = 0; i < 3; ++i) p[i] = static_cast<uint8_t>((bits >> (8 * i)) & 0xFF);
@@ -255,7 +321,8 @@ void ExportFrames(const FrameLayout& layout, const float* samples, uint8_t* targ
             });
             break;
         case SampleEncoding::kFloat32:
-            ExportSlot<4>(samples, target, n, channels, channel_index, [](float x, uint8_t* p) { std::memcpy(p, &x, sizeof x); });
+            ExportSlot<4>(samples, target, n, channels, channel_index,
+                          [](float x, uint8_t* p) { std::memcpy(p, &x, sizeof x); });
             break;
         case SampleEncoding::kFloat64:
             ExportSlot<8>(samples, target, n, channels, channel_index, [](float x, uint8_t* p) {
@@ -439,7 +506,8 @@ uint32_t ExportPcm(VeChannel& channel, int64_t page, std::span<uint8_t> buffer, 
                    uint32_t capacity_frames, uint16_t channels, uint16_t channel_index) {
     const int width = SampleWidth(block_align, channels);
     if (width == 0) return 0;
-    return ExportSamples(channel, page, buffer, PcmLayout(width, block_align, channels), capacity_frames, channel_index);
+    const FrameLayout layout = PcmLayout(width, block_align, channels);
+    return ExportSamples(channel, page, buffer, layout, capacity_frames, channel_index);
 }
 
 uint32_t ExportInt16(VeChannel& channel, std::span<int16_t> buffer, uint16_t channels, uint16_t channel_index,

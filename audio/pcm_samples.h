@@ -38,9 +38,9 @@ float Float64ToFloat(double x);
 int32_t FloatToIntBits(float x, int bits);
 
 // The sample loops between an open stream of interleaved PCM frames and a set of float channels.
-// The header gives the frame layout (FrameLayoutOf: PCM and IEEE float, one or two channels). ReadPcmSamples
-// allocates the empty set for the header's frames and fills it page by page; frames the stream
-// does not deliver stay silent. Any failure leaves the set empty.
+// The header gives the frame layout (FrameLayoutOf: PCM and IEEE float, one or two channels).
+// ReadPcmSamples allocates the empty set for the header's frames and fills it page by page;
+// frames the stream does not deliver stay silent. Any failure leaves the set empty.
 bool ReadPcmSamples(VeChannelSet& set, VeByteStream& stream, const VeAudioFormat& header,
                     TaskProgress* progress = nullptr);
 // Writes every frame of a valid, plain set; the header, not the set, gives the interleaving and

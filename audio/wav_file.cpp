@@ -440,9 +440,9 @@ bool SaveWav(VeAudioData& data, const std::string& path, TaskProgress* progress)
     } catch (const WavWriteFailure&) {
     } catch (const std::bad_alloc&) {
     }
-    // 3. Closing cuts the file to the bytes written; a file of any other length is not the
-    // file that was written.
-    stream.Close();
+    // 3. Closing cuts the file to the bytes written; bytes that never reached it, or a file of
+    // any other length, make the save a failure.
+    if (!stream.Close()) saved = false;
     if (saved) {
         std::error_code ec;
         const auto size = std::filesystem::file_size(path, ec);

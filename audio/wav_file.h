@@ -27,8 +27,8 @@ bool LoadWav(VeAudioData& data, const std::string& path, TaskProgress* progress 
 // The chunk walk over an open stream, with the samples of its "data" chunk.
 bool ReadWavChunks(VeByteStream& stream, VeAudioData& data, TaskProgress* progress = nullptr);
 
-// Writes `data` (a valid header of a kind the reader takes, and its channels) to the path, replacing any file there. The
-// file has exactly the length of its content; a failed or cancelled save removes it. `data` is not
+// Writes `data` (a valid header of a kind the reader takes, and its channels) to the path,
+// replacing any file there. The file has exactly the length of its content; a failed or cancelled save removes it. `data` is not
 // changed.
 bool SaveWav(VeAudioData& data, const std::string& path, TaskProgress* progress = nullptr);
 

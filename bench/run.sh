@@ -5,5 +5,8 @@ build=${1:-build}
 "$build/bench/fold_bench" --benchmark_counters_tabular=true
 "$build/bench/fold_memory"
 bash "$(dirname "$0")/convert_wav.sh" "$build"
+bash "$(dirname "$0")/convert_wav_depth.sh" "$build"
 bash "$(dirname "$0")/convert_formats.sh" "$build"
+bash "$(dirname "$0")/tag_memory.sh" "$build"
+bash "$(dirname "$0")/convert_jobs.sh" "$build"
 "$build/bench/channel_probe_bench"

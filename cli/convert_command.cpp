@@ -3,12 +3,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <span>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
-#include "app/app_settings.h"
 #include "cli/cli_port.h"
 #include "cli/stop_signals.h"
 #include "engine/conversion_worker.h"
@@ -54,23 +54,25 @@ size_t TerminalColumns() {
     return 80;
 }
 
-// The live line on a terminal: file n of N, its name and the row's percentage. Drawn only
-// when what it shows changes, so a burst of progress messages costs no terminal output.
+// What the live line shows of one running file.
+struct RunningFile {
+    std::string name;
+    int percent;
+};
+
+// The live line on a terminal. One file at a time: file n of N, its name and percentage. More:
+// the files done of all and each running file's percentage. Drawn only when what it shows
+// changes, so a burst of progress messages costs no terminal output.
 class ProgressLine {
 public:
     ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
 
-    void Show(size_t index, size_t count, const std::string& name, int percent) {
-        if (!enabled_ || (shown_ && index == index_ && percent == percent_)) return;
-        index_ = index;
-        percent_ = percent;
-        const std::string prefix = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] ";
-        const std::string suffix = " " + std::to_string(percent) + "%";
-        const size_t columns = TerminalColumns();
-        const size_t room = columns > prefix.size() + suffix.size() + 1 ? columns - prefix.size() - suffix.size() - 1 : 1;
-        std::fprintf(stderr, "\r\033[K%s%s%s", prefix.c_str(), ElideMiddle(name, room).c_str(), suffix.c_str());
-        std::fflush(stderr);
-        shown_ = true;
+    void ShowOne(size_t index, size_t count, const RunningFile& file) {
+        Draw("[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] ", {file});
+    }
+
+    void ShowMany(size_t done, size_t count, const std::vector<RunningFile>& files) {
+        Draw("[" + std::to_string(done) + " of " + std::to_string(count) + " done] ", files);
     }
 
     // Before anything else is written to the terminal.
@@ -82,14 +84,48 @@ public:
     }
 
 private:
+    void Draw(const std::string& prefix, const std::vector<RunningFile>& files) {
+        if (!enabled_) return;
+        std::string key = prefix;
+        for (const RunningFile& file : files) key += file.name + '\0' + std::to_string(file.percent) + '\0';
+        if (shown_ && key == key_) return;
+        key_ = std::move(key);
+        // Every file gets an equal share of the columns left after the fixed parts.
+        const size_t columns = TerminalColumns();
+        size_t fixed = prefix.size() + 1;
+        for (const RunningFile& file : files) fixed += std::to_string(file.percent).size() + 5;  // " NN% | "
+        const size_t room = columns > fixed ? (columns - fixed) / std::max<size_t>(files.size(), 1) : 1;
+        std::string line = prefix;
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (i > 0) line += " | ";
+            line += ElideMiddle(files[i].name, std::max<size_t>(room, 1)) + " " + std::to_string(files[i].percent) + "%";
+        }
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        shown_ = true;
+    }
+
     bool enabled_;
     bool shown_ = false;
-    size_t index_ = 0;
-    int percent_ = -1;
+    std::string key_;
+};
+
+// The target window of one worker: forwards its messages to the run's port with the worker's
+// number in lParam, which the worker itself always leaves 0, so the run knows who ended.
+class SlotPort : public MessagePort {
+public:
+    SlotPort(std::shared_ptr<CliPort> port, size_t slot) : port_(std::move(port)), slot_(static_cast<intptr_t>(slot)) {}
+    void Post(uint32_t message, uintptr_t wparam, intptr_t) override { port_->Post(message, wparam, slot_); }
+    intptr_t Send(uint32_t message, uintptr_t wparam, intptr_t) override { return port_->Send(message, wparam, slot_); }
+
+private:
+    std::shared_ptr<CliPort> port_;
+    intptr_t slot_;
 };
 
 // The command line's side of a run: what the work view and the file list do in the program,
-// in text. Everything here runs on the main thread; the worker only posts.
+// in text. Up to `jobs` files convert at once, each as a run of one file on a worker of its
+// own; everything here runs on the main thread, and the workers only post.
 class ConvertRun {
 public:
     explicit ConvertRun(const ConvertOptions& options) : options_(options) {}
@@ -100,43 +136,72 @@ public:
         // Before any other thread exists, so that no thread can take the signals.
         StopSignals stop_signals([window] { window.Post(kStopRequest, 0, 0); });
 
-        AppSettings::Instance().conversion_method = options_.method;  // in memory only
         for (const std::string& file : options_.files) items_.push_back(std::make_unique<FileListItem>(file, window));
-        std::vector<FileListItem*> rows;
-        for (const auto& item : items_) rows.push_back(item.get());
+        states_.assign(items_.size(), State::kWaiting);
 
-        ConversionWorker worker(window);
-        worker_ = &worker;
-        window.Send(kTaskListPrepare, 0, 0);
-        worker.Job().Fill(rows, options_.output_folder);
-        if (!worker.Start()) {
-            std::fputs("tavorin-chm: cannot start the conversion thread\n", stderr);
-            return kExitSomeFailed;
+        const size_t count = std::min(items_.size(), static_cast<size_t>(std::max(options_.jobs, 1)));
+        for (size_t i = 0; i < count; ++i) {
+            auto slot_port = std::make_shared<SlotPort>(port, i);
+            slots_.push_back({slot_port, std::make_unique<ConversionWorker>(WindowHandle(slot_port)), kNone});
         }
-        while (!ended_) port->DispatchNext();
-        worker.StopAndWait();
-        worker_ = nullptr;
+        for (Slot& slot : slots_) StartNext(slot);
+        while (!ended_) {
+            if (Busy() == 0) End();
+            else port->DispatchNext();
+        }
+        slots_.clear();  // each worker stops and waits for its thread
         progress_line_.Clear();
         return exit_code_;
     }
 
 private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+
+    // kWaiting: not started yet. kEnded: its line is due. kSilent: ended without being touched
+    // (stopped before it began), so it says nothing.
+    enum class State { kWaiting, kRunning, kEnded, kSilent };
+
+    struct Slot {
+        std::shared_ptr<SlotPort> port;  // the worker's target window lives as long as the worker
+        std::unique_ptr<ConversionWorker> worker;
+        size_t item;  // kNone while idle
+    };
+
+    size_t Busy() const {
+        return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.item != kNone; }));
+    }
+
+    // The next file of the list on this worker, unless the run is stopping.
+    void StartNext(Slot& slot) {
+        slot.item = kNone;
+        if (stop_requested_ || refused_ || next_item_ >= items_.size()) return;
+        const size_t index = next_item_++;
+        FileListItem* item = items_[index].get();
+        slot.worker->Job().Fill(std::span(&item, 1), options_.output_folder, options_.method);
+        if (!slot.worker->Start()) {
+            std::fputs("tavorin-chm: cannot start a conversion thread\n", stderr);
+            states_[index] = State::kSilent;
+            refused_ = true;
+            return;
+        }
+        states_[index] = State::kRunning;
+        slot.item = index;
+    }
+
     intptr_t Handle(const PortMessage& message) {
         switch (message.message) {
-            case kTaskListPrepare:
-                id_map_.clear();
-                for (size_t i = 0; i < items_.size(); ++i) id_map_[items_[i]->Id()] = i;
-                break;
             case kItemProgressNotify:
-                OnItemProgress(message.wparam);
+                ShowProgress();
                 break;
             case kTaskNotify:
-                OnTaskNotify(message.wparam);
+                if (static_cast<size_t>(message.lparam) < slots_.size())
+                    OnTaskNotify(slots_[static_cast<size_t>(message.lparam)], message.wparam);
                 break;
             case kStopRequest:
-                // The stop button: only while a run is active.
+                // The stop button, for every file running.
                 stop_requested_ = true;
-                if (worker_ && worker_->IsRunning()) worker_->Abort();
+                for (Slot& slot : slots_)
+                    if (slot.item != kNone && slot.worker->IsRunning()) slot.worker->Abort();
                 break;
             default:
                 break;
@@ -144,51 +209,77 @@ private:
         return 0;
     }
 
-    void OnItemProgress(uintptr_t id) {
-        const auto found = id_map_.find(static_cast<uint32_t>(id));
-        if (found == id_map_.end()) return;
-        const FileListItem& item = *items_[found->second];
-        progress_line_.Show(found->second, items_.size(), item.Name(), static_cast<int>(item.Progress().Percent()));
+    void ShowProgress() {
+        std::vector<RunningFile> running;
+        for (const Slot& slot : slots_)
+            if (slot.item != kNone) running.push_back({items_[slot.item]->Name(), Percent(*items_[slot.item])});
+        if (running.empty()) return;
+        if (slots_.size() == 1)
+            progress_line_.ShowOne(slots_[0].item, items_.size(), running.front());
+        else
+            progress_line_.ShowMany(ended_count_, items_.size(), running);
     }
 
-    void OnTaskNotify(uintptr_t code) {
+    static int Percent(const FileListItem& item) { return static_cast<int>(item.Progress().Percent()); }
+
+    void OnTaskNotify(Slot& slot, uintptr_t code) {
+        if (slot.item == kNone) return;
         switch (code) {
             case kTaskFileFinished:
-                if (finished_ < items_.size()) {
-                    PrintOutcome(*items_[finished_], options_.files[finished_]);
-                    ++finished_;
-                }
-                break;
             case kTaskRunCompleted:
-                OnRunCompleted();
+                if (states_[slot.item] == State::kRunning) {
+                    states_[slot.item] = State::kEnded;
+                    ++ended_count_;
+                }
+                if (code == kTaskRunCompleted) FileEnded(slot);
                 break;
             case kTaskRunEnded:
-                OnRunEnded();
+                // Aborted, or refused to start. The file tells how it ended; a file never
+                // touched says nothing.
+                if (states_[slot.item] == State::kRunning) {
+                    const bool touched = IsTouched(items_[slot.item]->Progress());
+                    states_[slot.item] = touched ? State::kEnded : State::kSilent;
+                    ended_count_ += touched ? 1 : 0;
+                }
+                if (!stop_requested_) refused_ = true;
+                FileEnded(slot);
                 break;
             default:
                 break;
         }
     }
 
-    void OnRunCompleted() {
-        int converted = 0;
-        for (const auto& item : items_) converted += IsConverted(item->Progress()) ? 1 : 0;
-        const int total = static_cast<int>(items_.size());
-        PrintLine(ReportSentence(total, converted));
-        exit_code_ = converted == total ? kExitAllConverted : kExitSomeFailed;
-        ended_ = true;
+    void FileEnded(Slot& slot) {
+        PrintDueLines();
+        StartNext(slot);
+        ShowProgress();
     }
 
-    // Aborted, or refused to start. The file in hand tells how it ended; files never started
-    // say nothing, and an aborted run has no report.
-    void OnRunEnded() {
-        if (finished_ < items_.size() && IsTouched(items_[finished_]->Progress()))
-            PrintOutcome(*items_[finished_], options_.files[finished_]);
-        if (!stop_requested_) {
+    // In the order of the list: a line appears once its file and every file before it ended.
+    void PrintDueLines() {
+        while (next_line_ < items_.size() &&
+               (states_[next_line_] == State::kEnded || states_[next_line_] == State::kSilent)) {
+            if (states_[next_line_] == State::kEnded) PrintOutcome(*items_[next_line_], options_.files[next_line_]);
+            ++next_line_;
+        }
+    }
+
+    // Every worker is idle: the list is done, or the run stopped early.
+    void End() {
+        PrintDueLines();
+        if (stop_requested_) {
+            exit_code_ = kExitStopped;
+        } else if (refused_) {
             progress_line_.Clear();
             std::fputs("tavorin-chm: the conversion ended before the end of the list\n", stderr);
+            exit_code_ = kExitSomeFailed;
+        } else {
+            int converted = 0;
+            for (const auto& item : items_) converted += IsConverted(item->Progress()) ? 1 : 0;
+            const int total = static_cast<int>(items_.size());
+            PrintLine(ReportSentence(total, converted));
+            exit_code_ = converted == total ? kExitAllConverted : kExitSomeFailed;
         }
-        exit_code_ = stop_requested_ ? kExitStopped : kExitSomeFailed;
         ended_ = true;
     }
 
@@ -211,11 +302,14 @@ private:
 
     const ConvertOptions& options_;
     std::vector<std::unique_ptr<FileListItem>> items_;
-    std::unordered_map<uint32_t, size_t> id_map_;
-    ConversionWorker* worker_ = nullptr;
+    std::vector<State> states_;
+    std::vector<Slot> slots_;
     ProgressLine progress_line_;
-    size_t finished_ = 0;
+    size_t next_item_ = 0;
+    size_t next_line_ = 0;
+    size_t ended_count_ = 0;  // files whose line is due or printed
     bool stop_requested_ = false;
+    bool refused_ = false;
     bool ended_ = false;
     int exit_code_ = kExitSomeFailed;
 };

@@ -14,9 +14,10 @@ constexpr int kExitStopped = 130;  // the shell's code for an interrupted comman
 // The report's sentence for a completed run of `total` files of which `converted` converted.
 std::string ReportSentence(int total, int converted);
 
-// Converts the files as the program's convert button does: one line per file on standard
-// output, the report's sentence at the end, a live progress line when standard error is a
-// terminal. SIGINT and SIGTERM press the stop button. Returns the exit code.
+// Converts the files as the program's convert button does, up to `options.jobs` of them at
+// once: one line per file on standard output in the order of the list, the report's sentence
+// at the end, a live progress line when standard error is a terminal. SIGINT and SIGTERM
+// press the stop button for every running file. Returns the exit code.
 int RunConvert(const ConvertOptions& options);
 
 }  // namespace chm

@@ -1,5 +1,9 @@
 #include "cli/convert_options.h"
 
+#include <sched.h>
+
+#include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <iostream>
 #include <istream>
@@ -11,7 +15,7 @@ namespace chm {
 
 const char* const kConvertUsage =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "FILE...";
+    "[--jobs N] FILE...";
 
 namespace {
 
@@ -32,6 +36,15 @@ std::optional<int> MethodFromName(const std::string& name) {
 // --null, a NUL byte (as find -print0 and tavorin-chm scan --print0 write them), so that names
 // holding line breaks come through whole. Empty entries are skipped; the last one needs no
 // separator after it.
+// A whole positive decimal number and nothing else.
+std::optional<int> JobCount(const std::string& text) {
+    int count = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, count);
+    if (text.empty() || error != std::errc() || stop != end || count < 1) return std::nullopt;
+    return count;
+}
+
 bool ReadList(std::istream& in, char separator, std::vector<std::string>& files) {
     std::string entry;
     while (std::getline(in, entry, separator))
@@ -47,6 +60,13 @@ bool ReadListFrom(const std::string& name, char separator, std::vector<std::stri
 }
 
 }  // namespace
+
+int UsableProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return std::max(1, CPU_COUNT(&set));
+}
 
 bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOptions& options, std::string& error) {
     std::vector<Source> sources;
@@ -78,7 +98,12 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
             null_separated = true;
             continue;
         }
-        if (name != "--method" && name != "--output-folder" && name != "--files-from") {
+        // "-j N" and "-jN", as make takes them.
+        if (argument.starts_with("-j")) {
+            name = "--jobs";
+            if (argument.size() > 2) value = argument.substr(2);
+        }
+        if (name != "--method" && name != "--output-folder" && name != "--files-from" && name != "--jobs") {
             error = "unknown option '" + name + "'";
             return false;
         }
@@ -96,6 +121,13 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
                 return false;
             }
             options.method = *method;
+        } else if (name == "--jobs") {
+            const auto jobs = JobCount(*value);
+            if (!jobs) {
+                error = "option '--jobs' needs a whole number of files at once, 1 or more, not '" + *value + "'";
+                return false;
+            }
+            options.jobs = *jobs;
         } else if (name == "--output-folder") {
             options.output_folder = *value;
         } else {
@@ -126,6 +158,7 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
         error = "no input files";
         return false;
     }
+    if (options.jobs == 0) options.jobs = UsableProcessorCount();
     return true;
 }
 

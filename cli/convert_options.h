@@ -12,8 +12,12 @@ extern const char* const kConvertUsage;
 struct ConvertOptions {
     int method = 0;              // a ConversionMethod value: 0 mix, 1 keep left, 2 keep right
     std::string output_folder;   // empty: each output beside its input
+    int jobs = 0;                // files converted at once; without --jobs, UsableProcessorCount()
     std::vector<std::string> files;  // in the order given
 };
+
+// How many processors this process may run on (its affinity mask), at least one.
+int UsableProcessorCount();
 
 // Reads the arguments after "convert". Lists named by --files-from are read only once every
 // argument is known to be good, each in the place where it was named: one path per line, or,

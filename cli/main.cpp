@@ -3,35 +3,41 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_help.h"
 #include "cli/convert_command.h"
 #include "cli/convert_options.h"
 #include "cli/scan_command.h"
 
 namespace {
 
-constexpr char kFormats[] =
-    "formats (by extension): MP3 (.mp3), WAV (.wav .pcm), WMA (.wma), FLAC (.flac), Ogg Vorbis (.ogg .oga),\n"
-    "Opus (.opus), AAC in MP4 (.m4a), AIFF (.aif .aiff); each file becomes a mono file of its own format";
-
-int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "tavorin-chm: %s\n%s\n", problem.c_str(), chm::kConvertUsage);
+int UsageError(const std::string& problem, const std::string& command) {
+    std::fprintf(stderr, "tavorin-chm: %s\n%s\n%s\n", problem.c_str(), chm::kConvertUsage,
+                 chm::HelpHint(command).c_str());
     return chm::kExitUsage;
+}
+
+int PrintHelp(const chm::CommandHelp& help) {
+    std::fputs(chm::FormatHelp(help).c_str(), stdout);
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    if (arguments.empty()) return UsageError("no command given");
+    if (arguments.empty()) return UsageError("no command given", "");
     const std::string& command = arguments.front();
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s\n%s\n%s\n", chm::kConvertUsage, chm::kScanUsage, kFormats);
+    const auto rest = std::span(arguments).subspan(1);
+    if (command == "--help" || command == "-h" || command == "help") return PrintHelp(chm::kProgramHelp);
+    if (command == "--version") {
+        std::printf("%s\n", chm::VersionLine().c_str());
         return 0;
     }
-    if (command == "scan") return chm::RunScanCommand(std::span(arguments).subspan(1));
-    if (command != "convert") return UsageError("unknown command '" + command + "'");
+    if (command == "scan") return chm::AsksForHelp(rest) ? PrintHelp(chm::kScanHelp) : chm::RunScanCommand(rest);
+    if (command != "convert") return UsageError("unknown command '" + command + "'", "");
+    if (chm::AsksForHelp(rest)) return PrintHelp(chm::kConvertHelp);
     chm::ConvertOptions options;
     std::string problem;
-    if (!chm::ParseConvertArguments(std::span(arguments).subspan(1), options, problem)) return UsageError(problem);
+    if (!chm::ParseConvertArguments(rest, options, problem)) return UsageError(problem, "convert");
     return chm::RunConvert(options);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_port.h"
+#include "cli/command_help.h"
 #include "cli/convert_command.h"
 #include "cli/stop_signals.h"
 #include "platform/file_system.h"
@@ -257,7 +258,7 @@ private:
 };
 
 int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "tavorin-chm: %s\n%s\n", problem.c_str(), kScanUsage);
+    std::fprintf(stderr, "tavorin-chm: %s\n%s\n%s\n", problem.c_str(), kScanUsage, HelpHint("scan").c_str());
     return kExitUsage;
 }
 

@@ -2,14 +2,23 @@
 
 #include "engine/paths.h"
 #include "platform/file_system.h"
+#include "platform/temp_files.h"
 
 namespace chm {
 
-void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder) {
+void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method) {
     std::lock_guard lock(lock_);
     ClearItems();
     for (FileListItem* item : items) AddItem(*item);
     SetOutputFolder(std::move(output_folder));
+    SetConversionMethod(conversion_method);
+}
+
+std::string ConversionJob::OutputFolderFor(const std::string& input) const {
+    std::string folder = output_folder_.empty() ? PathFolder(input, true) : MakeAbsolutePath(output_folder_);
+    folder = NormalizePath(folder);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
 }
 
 std::string ConversionJob::MakeOutputPath(const std::string& input) const {
@@ -21,11 +30,16 @@ std::string ConversionJob::MakeOutputPath(const std::string& input) const {
     const std::string dotted_extension = extension.empty() ? std::string() : "." + extension;
     // 2. The folder.
     const std::string folder = output_folder_.empty() ? PathFolder(input, true) : output_folder_;
-    // 3. The first candidate at which nothing exists (a file, a folder, anything).
+    // 3. The first candidate at which nothing exists (a file, a folder, anything), taken in
+    //    the same step as it is found.
     for (unsigned long long n = 0;; ++n) {
         const std::string file = n == 0 ? name : base + " (" + std::to_string(n) + ")" + dotted_extension;
         const std::string candidate = NormalizePath(folder + "/" + file);
-        if (!PathExists(candidate)) return candidate;
+        const Reservation reservation = ReserveName(candidate);
+        // A folder's name is refused rather than found taken, by the separator normalising
+        // gives it.
+        if (reservation == Reservation::kReserved || (reservation == Reservation::kRefused && !PathExists(candidate)))
+            return candidate;
     }
 }
 

@@ -15,8 +15,9 @@ public:
     std::mutex& Lock() { return lock_; }
 
     // Takes the lock, replaces the items by `items` in the given order and sets the output
-    // folder. The items are referenced, not owned: they must outlive the run.
-    void Fill(std::span<FileListItem* const> items, std::string output_folder);
+    // folder and the conversion method. The items are referenced, not owned: they must
+    // outlive the run.
+    void Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method);
 
     // The following are for the holder of the lock.
     void ClearItems() { items_.clear(); }
@@ -26,16 +27,27 @@ public:
     // Empty means each output goes beside its own input; otherwise an existing folder.
     void SetOutputFolder(std::string folder) { output_folder_ = std::move(folder); }
     const std::string& OutputFolder() const { return output_folder_; }
+    // How stereo becomes mono in this run: a ConversionMethod value, fixed when the run starts.
+    void SetConversionMethod(int method) { conversion_method_ = method; }
+    int Method() const { return conversion_method_; }
+
+    // The folder that the output of `input` goes to, absolute and spelled one way only ("/out",
+    // "/out/" and "/srv/../out" are one folder), so that outputs of two runs can be compared.
+    std::string OutputFolderFor(const std::string& input) const;
 
     // The first name in the output folder at which nothing exists yet: the input's own file
-    // name, then "name (1).ext", "name (2).ext", ... Called right before each file is
-    // written, so outputs made earlier in the run are already seen as taken.
+    // name, then "name (1).ext", "name (2).ext", ... The name is reserved at once as an empty
+    // file (see ReserveName), so that files converted at the same time, or other programs,
+    // can never be given it too; the writer fills that file, and whoever fails or cancels
+    // the file removes it. A name that cannot be created at all (a read-only folder, a name
+    // too long) is returned unreserved: the writer then fails on it.
     std::string MakeOutputPath(const std::string& input) const;
 
 private:
     std::mutex lock_;
     std::vector<FileListItem*> items_;
     std::string output_folder_;
+    int conversion_method_ = 0;
 };
 
 }  // namespace chm

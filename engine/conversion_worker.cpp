@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "app/app_settings.h"
 #include "audio/audio_data.h"
 #include "audio/audio_document.h"
 #include "audio/audio_file_type.h"
@@ -37,18 +36,15 @@ bool RunStep(TaskProgress& progress, uint32_t budget, Step step) {
 // Read, fold, write through a format's document. Its temporary sample files go with the
 // caller's document.
 bool ConvertThroughDocument(VeAudioDocument& document, const std::string& input_path, const std::string& output_path,
-                            TaskProgress& progress, uint32_t reader_budget, uint32_t fold_budget,
+                            int method, TaskProgress& progress, uint32_t reader_budget, uint32_t fold_budget,
                             uint32_t writer_budget) {
     // 1.
     progress.Reset(reader_budget + fold_budget + writer_budget);
     // 3. Reader step.
     bool result = RunStep(progress, reader_budget, [&](TaskProgress& child) { return document.Load(input_path, &child); });
-    // 4. Fold step, with the method chosen at this moment.
-    if (result) {
-        result = RunStep(progress, fold_budget, [&](TaskProgress& child) {
-            return document.FoldToMono(AppSettings::Instance().conversion_method, &child);
-        });
-    }
+    // 4. Fold step.
+    if (result)
+        result = RunStep(progress, fold_budget, [&](TaskProgress& child) { return document.FoldToMono(method, &child); });
     // 5. Writer step.
     if (result)
         result = RunStep(progress, writer_budget, [&](TaskProgress& child) { return document.Save(output_path, &child); });
@@ -117,8 +113,11 @@ bool ConversionWorker::RunLoop() {
 
 bool ConversionWorker::ProcessItem(FileListItem& item) {
     RowProgress& progress = item.Progress();
-    // 1. Converted before and the output is still there: nothing to do.
-    if (IsConverted(progress)) {
+    // 1. Converted before, into the same folder with the same method, and the output is still
+    //    there: nothing to do. Output made with other settings stays; a new one is written
+    //    beside it under the next free name.
+    OutputRecipe recipe{job_.OutputFolderFor(item.Path()), job_.Method()};
+    if (IsConverted(progress) && item.Recipe() == recipe) {
         const std::string previous = item.OutputPath();
         if (!previous.empty() && PathExists(previous)) return true;
     }
@@ -129,7 +128,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
     try {
         // 3.
         output_path = job_.MakeOutputPath(item.Path());
-        item.SetOutputPath(output_path);
+        item.SetOutput(output_path, std::move(recipe));
         // 4.
         switch (GetAudioFileType(item.Path())) {
             case AudioFileType::Wav:
@@ -142,9 +141,14 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
                 result = ConvertWmaFile(item.Path(), output_path, progress);
                 break;
             default:
-                if (const FormatPreset* preset = FindFormatPreset(GetAudioFileType(item.Path())))
+                if (const FormatPreset* preset = FindFormatPreset(GetAudioFileType(item.Path()))) {
                     result = ConvertFormatFile(*preset, item.Path(), output_path, progress);
-                // Anything else cannot normally reach the list; the row stays as it was.
+                    break;
+                }
+                // Cannot normally reach the list; the row stays as it was, and no writer will
+                // fill the name reserved for it.
+                RemoveFile(output_path);
+                result = false;
                 break;
         }
     } catch (const std::exception&) {
@@ -152,7 +156,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
         progress.Fail();
         result = false;
     }
-    // 5. No partial output survives a failed or cancelled file.
+    // 5. No partial output, nor the reserved name, survives a failed or cancelled file.
     if ((progress.IsCancelled() || progress.IsFailed()) && !output_path.empty() && PathExists(output_path))
         RemoveFile(output_path);
     // 6.
@@ -168,11 +172,10 @@ bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::
     VeAudioData data;
     // 3. Reader step.
     bool result = RunStep(progress, kWavReaderBudget, [&](TaskProgress& child) { return LoadWav(data, input_path, &child); });
-    // 4. Fold step, with the method chosen at this moment.
+    // 4. Fold step, with the run's method.
     if (result) {
-        result = RunStep(progress, kWavFoldBudget, [&](TaskProgress& child) {
-            return data.FoldToMono(AppSettings::Instance().conversion_method, &child);
-        });
+        result = RunStep(progress, kWavFoldBudget,
+                         [&](TaskProgress& child) { return data.FoldToMono(job_.Method(), &child); });
     }
     // 5. Writer step.
     if (result)
@@ -186,22 +189,22 @@ bool ConversionWorker::ConvertMp3File(const std::string& input_path, const std::
                                       TaskProgress& progress) {
     // 2.
     VeMp3Document document;
-    return ConvertThroughDocument(document, input_path, output_path, progress, kMp3ReaderBudget, kMp3FoldBudget,
-                                  kMp3WriterBudget);
+    return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, kMp3ReaderBudget,
+                                  kMp3FoldBudget, kMp3WriterBudget);
 }
 
 bool ConversionWorker::ConvertWmaFile(const std::string& input_path, const std::string& output_path,
                                       TaskProgress& progress) {
     // 2.
     VeWmaDocument document;
-    return ConvertThroughDocument(document, input_path, output_path, progress, kWmaReaderBudget, kWmaFoldBudget,
-                                  kWmaWriterBudget);
+    return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, kWmaReaderBudget,
+                                  kWmaFoldBudget, kWmaWriterBudget);
 }
 
 bool ConversionWorker::ConvertFormatFile(const FormatPreset& preset, const std::string& input_path,
                                          const std::string& output_path, TaskProgress& progress) {
     VeFormatDocument document(preset);
-    return ConvertThroughDocument(document, input_path, output_path, progress, preset.reader_budget,
+    return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, preset.reader_budget,
                                   preset.fold_budget, preset.writer_budget);
 }
 

@@ -50,7 +50,7 @@ public:
     // fresh output path and converted by the pipeline of its type. No partial output survives
     // a failed or cancelled file.
     bool ProcessItem(FileListItem& item);
-    // Read, fold with the conversion method of the settings, write; the progress gets the
+    // Read, fold with the job's conversion method, write; the progress gets the
     // budget of a WAV file and equals its total exactly when the output is complete.
     bool ConvertWavFile(const std::string& input_path, const std::string& output_path, TaskProgress& progress);
     // The same three steps through the MP3 document (decoded by libmpg123, encoded by LAME) and

@@ -33,4 +33,9 @@ void FileListItem::SetOutputPath(std::string output_path) {
     output_path_ = std::move(output_path);
 }
 
+void FileListItem::SetOutput(std::string output_path, OutputRecipe recipe) {
+    SetOutputPath(std::move(output_path));
+    recipe_ = std::move(recipe);
+}
+
 }  // namespace chm

@@ -8,6 +8,14 @@
 
 namespace chm {
 
+// What an output was made with: the folder it went to (as ConversionJob::OutputFolderFor
+// spells it) and the conversion method. A row counts as converted only for the same pair.
+struct OutputRecipe {
+    std::string folder;
+    int method = -1;  // none yet
+    bool operator==(const OutputRecipe&) const = default;
+};
+
 // One row of the file list: the file, where its output went, and the row's progress. The row
 // owns it; a conversion run only refers to it, so rows must stay while a run is busy.
 class FileListItem {
@@ -26,6 +34,9 @@ public:
     // a string being replaced must never be read half-way.
     std::string OutputPath() const;
     void SetOutputPath(std::string output_path);
+    // The output path with what it is made with; read only by the conversion thread.
+    void SetOutput(std::string output_path, OutputRecipe recipe);
+    const OutputRecipe& Recipe() const { return recipe_; }
 
     RowProgress& Progress() { return progress_; }
     const RowProgress& Progress() const { return progress_; }
@@ -38,6 +49,7 @@ private:
     std::string name_;
     std::string location_;
     std::string output_path_;  // empty until the file is first converted
+    OutputRecipe recipe_;      // of output_path_
     RowProgress progress_;
     uint32_t id_;
     mutable std::mutex output_path_lock_;

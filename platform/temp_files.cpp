@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -19,10 +20,13 @@ std::string TempDirectoryPath() {
     return IsDirectory(folder) ? folder : std::string();
 }
 
-bool ReserveNewFile(const std::string& path) {
-    if (path.empty()) return false;
+Reservation ReserveName(const std::string& path) {
+    if (path.empty()) return Reservation::kRefused;
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    return fd.IsValid();
+    if (fd.IsValid()) return Reservation::kReserved;
+    return errno == EEXIST ? Reservation::kTaken : Reservation::kRefused;
 }
+
+bool ReserveNewFile(const std::string& path) { return ReserveName(path) == Reservation::kReserved; }
 
 }  // namespace chm

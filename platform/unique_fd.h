@@ -25,6 +25,12 @@ public:
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
     }
+    // Closes the descriptor; false when the system reported an error, which for a written file
+    // can mean that bytes written earlier never reached it. Closing nothing succeeds.
+    bool Close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
 
 private:
     int fd_ = -1;

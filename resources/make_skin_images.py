@@ -4,7 +4,7 @@ normal, hot and pressed looks (the greyed look is made by the program from the n
 the getting-started panel's pictures, the dialogs' header picture and the program icon.
 
 Run from anywhere: `python3 resources/make_skin_images.py`. It rewrites the PNG files in
-resources/skin/; the committed PNGs are its output. Only the standard library is used: shapes
+resources/skin/ and the program icon as SVG; the committed files are its output. Only the standard library is used: shapes
 are signed distance functions, anti-aliased by their distance to the edge.
 
 Palette: the calm blues of the progress strips (0xC4E1F6 ... 0x5C96C9) and of the output box
@@ -276,17 +276,14 @@ def wave_points(x0, x1, yc, amp, periods, phase, n=60, taper_from=None):
     return pts
 
 
-def logo(c, ox, oy, s, face=True):
-    """Two channels that meet in one: the program's mark."""
+def logo_strokes(ox, oy, s):
+    """The mark's lines: two channels that wiggle towards a join and the one line that leaves
+    it, as (points, width) polylines with round caps, in a square of `s` pixels at (ox, oy)."""
     u = s / 48
-    if face:
-        square = rrect(ox + 1 * u, oy + 1 * u, ox + 47 * u, oy + 47 * u, 10 * u)
-        draw(c, square, vgrad(BLUE_3, DEEP, oy, oy + s))
-        draw(c, rrect(ox + 3 * u, oy + 3 * u, ox + 45 * u, oy + 22 * u, 8 * u), vgrad(WHITE, BLUE_3, oy, oy + 24 * u, 0.35))
     width = 3.4 * u
     mid = oy + 24 * u
     join = 27.0
-    lanes = {}
+    strokes = []
     for lane, phase in ((-10, 0.0), (10, math.pi)):
         pts = []
         for i in range(49):
@@ -295,18 +292,59 @@ def logo(c, ox, oy, s, face=True):
             ease = t * t * (3 - 2 * t)
             wiggle = 2.2 * u * (1 - ease) * math.sin(2 * math.pi * 1.0 * t + phase)
             pts.append((x, mid + lane * u * (1 - ease) + wiggle))
-        lane_mask = stroke_mask(pts, width, c.w, c.h)
-        for key, cover in lane_mask.items():
-            lanes[key] = max(lanes.get(key, 0), cover)
+        strokes.append((pts, width))
     # the mono line grows out of the join without a kink: its swing starts at nothing
     merged = []
     for i in range(41):
         t = i / 40
         swing = 4.6 * u * min(1.0, t * 2.5) * math.sin(2 * math.pi * 1.1 * t)
         merged.append((ox + (join + (42 - join) * t) * u, mid - swing))
-    for key, cover in stroke_mask(merged, width * 1.3, c.w, c.h).items():
-        lanes[key] = max(lanes.get(key, 0), cover)
+    strokes.append((merged, width * 1.3))
+    return strokes
+
+
+def logo(c, ox, oy, s, face=True):
+    """Two channels that meet in one: the program's mark."""
+    u = s / 48
+    if face:
+        square = rrect(ox + 1 * u, oy + 1 * u, ox + 47 * u, oy + 47 * u, 10 * u)
+        draw(c, square, vgrad(BLUE_3, DEEP, oy, oy + s))
+        draw(c, rrect(ox + 3 * u, oy + 3 * u, ox + 45 * u, oy + 22 * u, 8 * u), vgrad(WHITE, BLUE_3, oy, oy + 24 * u, 0.35))
+    lanes = {}
+    for pts, width in logo_strokes(ox, oy, s):
+        for key, cover in stroke_mask(pts, width, c.w, c.h).items():
+            lanes[key] = max(lanes.get(key, 0), cover)
     c.fill_mask(lanes, solid(WHITE))
+
+
+def logo_svg():
+    """The program icon as a scalable picture: the same face and lines as `logo`, as vectors."""
+    def hex_colour(rgb):
+        return "#%02x%02x%02x" % rgb
+
+    lines = [" ".join("%.2f,%.2f" % p for p in pts) for pts, _ in logo_strokes(0, 0, 48)]
+    widths = [width for _, width in logo_strokes(0, 0, 48)]
+    polylines = "\n".join(
+        f'  <polyline points="{pts}" stroke-width="{w:.2f}"/>' for pts, w in zip(lines, widths))
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">
+  <defs>
+    <linearGradient id="face" x1="0" y1="0" x2="0" y2="48" gradientUnits="userSpaceOnUse">
+      <stop offset="0" stop-color="{hex_colour(BLUE_3)}"/>
+      <stop offset="1" stop-color="{hex_colour(DEEP)}"/>
+    </linearGradient>
+    <linearGradient id="gloss" x1="0" y1="0" x2="0" y2="24" gradientUnits="userSpaceOnUse">
+      <stop offset="0" stop-color="{hex_colour(WHITE)}"/>
+      <stop offset="1" stop-color="{hex_colour(BLUE_3)}"/>
+    </linearGradient>
+  </defs>
+  <rect x="1" y="1" width="46" height="46" rx="10" fill="url(#face)"/>
+  <rect x="3" y="3" width="42" height="19" rx="8" fill="url(#gloss)" fill-opacity="0.35"/>
+  <g fill="none" stroke="{hex_colour(WHITE)}" stroke-linecap="round" stroke-linejoin="round">
+{polylines}
+  </g>
+</svg>
+"""
 
 
 # ---------------------------------------------------------------------------------------------
@@ -505,6 +543,8 @@ def main():
     for name, canvas in images.items():
         with open(os.path.join(folder, name), "wb") as out:
             out.write(canvas.png())
+    with open(os.path.join(folder, "program_icon.svg"), "w", encoding="utf-8") as out:
+        out.write(logo_svg())
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the project needs: build, tests, benchmarks, fuzzing,
-# the engine's libraries, the user interface and the outside references used by tests.
+# the engine's libraries, the user interface, the outside references used by tests, and the
+# tools that make and check the Debian package.
 set -euo pipefail
 
 packages=(
@@ -13,7 +14,8 @@ packages=(
   libmpg123-dev libmp3lame-dev libmp3lame0 lame
   libtag1-dev libtinyxml2-dev
   ffmpeg sox time
-  xvfb xdotool x11-utils imagemagick dbus
+  xvfb xdotool x11-utils imagemagick dbus xdg-utils at-spi2-core libglib2.0-bin
+  dpkg-dev lintian appstream desktop-file-utils man-db groff-base bash-completion
 )
 
 missing=()

@@ -61,6 +61,8 @@ sox -R -D -n -r 32000 -c 1 -b 16 "$src/wav-mono.wav" synth 0.5 sine 440 gain -3
 sox -R -D -n -r 44100 -c 2 -b 32 -e floating-point "$src/wav-float.wav" synth 0.4 sine 440 sine 660 gain -3
 sox -R -D -n -r 22050 -c 2 -e ima-adpcm "$src/wav-adpcm.wav" synth 0.4 sine 440 sine 660 gain -3
 ff -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=0.3" -ac 2 -c:a pcm_s24le "$src/wav-s24.wav"
+sox -R -D -n -r 44100 -c 2 -b 24 -t wavpcm "$src/wav-s24-tag1.wav" synth 0.3 sine 440 sine 660 gain -3
+sox -R -D -n -r 32000 -c 2 -b 64 -e floating-point "$src/wav-f64.wav" synth 0.3 sine 440 sine 660 gain -3
 lame --quiet -b 128 "$work/tone.wav" "$src/mp3-cbr.mp3"
 lame --quiet -V 4 "$work/tone.wav" "$src/mp3-vbr.mp3"
 lame --quiet --resample 22.05 -b 64 --tt Damaged --ta Corpus --add-id3v2 "$work/tone.wav" "$src/mp3-id3.mp3"

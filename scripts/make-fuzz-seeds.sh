@@ -31,6 +31,11 @@ le16() { printf "\\$(printf %03o $(($1 & 255)))\\$(printf %03o $(($1 >> 8 & 255)
 le32() { le16 $(($1 & 65535)); le16 $(($1 >> 16 & 65535)); }
 # The 16 bytes of a mono 16-bit 8 kHz PCM format block.
 pcm_fmt() { le16 1; le16 1; le32 8000; le32 16000; le16 2; le16 16; }
+# A stereo 8 kHz WAVEFORMATEXTENSIBLE block: container bits, valid bits, sub-format tag.
+ext_fmt() {
+    le16 65534; le16 2; le32 8000; le32 $((8000 * $1 / 4)); le16 $(($1 / 4)); le16 "$1"
+    le16 22; le16 "$2"; le32 3; le16 "$3"; printf '\000\000\000\000\020\000\200\000\000\252\000\070\233\161'
+}
 # A short two-tone stereo source that the encoders below start from.
 sox -R -D -n -r 44100 -c 2 -b 16 "$work/stereo.wav" synth 0.05 sine 440 sine 660 gain -3
 sox -R -D -n -r 22050 -c 1 -b 16 "$work/mono.wav" synth 0.05 sine 440 gain -3
@@ -42,6 +47,12 @@ sox -R -D -n -r 11025 -c 1 -b 16 "$wav/s16-mono.wav" synth 0.01 sine 440
 sox -R -D -n -r 11025 -c 2 -b 16 "$wav/s16-stereo.wav" synth 0.01 sine 440 sine 660
 sox -R -D -n -r 8000 -c 2 -b 24 "$wav/s24-stereo.wav" synth 0.01 sine 440 sine 660
 sox -R -D -n -r 8000 -c 2 -b 32 -e floating-point "$wav/f32-stereo.wav" synth 0.01 sine 440 sine 660
+sox -R -D -n -r 8000 -c 2 -b 24 -t wavpcm "$wav/s24-tag1.wav" synth 0.01 sine 440 sine 660
+sox -R -D -n -r 8000 -c 2 -b 32 -t wavpcm "$wav/s32-tag1.wav" synth 0.01 sine 440 sine 660
+sox -R -D -n -r 8000 -c 2 -b 32 "$wav/s32-extensible.wav" synth 0.01 sine 440 sine 660
+sox -R -D -n -r 8000 -c 1 -b 24 "$wav/s24-mono-extensible.wav" synth 0.01 sine 440
+sox -R -D -n -r 8000 -c 2 -b 64 -e floating-point "$wav/f64-stereo.wav" synth 0.01 sine 440 sine 660
+ff -f lavfi -i "sine=frequency=440:sample_rate=8000:duration=0.01" -ac 1 -c:a pcm_f32le "$wav/f32-mono-extensible.wav"
 sox -R -D -n -r 8000 -c 1 -e a-law "$wav/alaw.wav" synth 0.01 sine 440
 sox -R -D -n -r 8000 -c 1 -e u-law "$wav/ulaw.wav" synth 0.01 sine 440
 sox -R -D -n -r 8000 -c 1 -e ima-adpcm "$wav/ima-adpcm.wav" synth 0.02 sine 440
@@ -64,6 +75,14 @@ samples() { sox -R -D -n -r 8000 -c 1 -b 16 -t raw - synth 0.005 sine 440; }
   printf 'junk'; le32 3; printf 'abc\0'; printf 'data'; le32 80; samples; } > "$wav/odd-chunk.wav"
 { printf 'RIFF'; le32 4294967295; printf 'WAVEfmt '; le32 16; pcm_fmt
   printf 'data'; le32 4294967295; samples; } > "$wav/streamed.wav"
+# 24 valid bits in 32-bit containers and extensible floats, which sox and ffmpeg do not write; a
+# float header in a 16-byte fmt chunk, as some writers leave it.
+{ printf 'RIFF'; le32 0; printf 'WAVEfmt '; le32 40; ext_fmt 32 24 1
+  printf 'data'; le32 80; samples; } > "$wav/s24-in-32-extensible.wav"
+{ printf 'RIFF'; le32 0; printf 'WAVEfmt '; le32 40; ext_fmt 32 32 3
+  printf 'fact'; le32 4; le32 10; printf 'data'; le32 80; samples; } > "$wav/f32-extensible.wav"
+{ printf 'RIFF'; le32 0; printf 'WAVEfmt '; le32 16; le16 3; le16 1; le32 8000; le32 32000; le16 4; le16 32
+  printf 'data'; le32 80; samples; } > "$wav/f32-fmt-16.wav"
 
 # --- MP3: MPEG-1, -2 and -2.5 layer III, CBR, VBR, ABR, free format, tags; layer II under .mp3 ---
 lame --quiet -b 128 "$work/stereo.wav" "$mp3/cbr-stereo.mp3"

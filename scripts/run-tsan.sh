@@ -2,7 +2,7 @@
 # Runs the tests of the threaded parts under ThreadSanitizer: configures a build of its own
 # (GCC, -fsanitize=thread), builds only the test programs of the worker threads, the progress
 # chain, the conversion run, the folder search, the platform layer and the command line (with
-# the tavorin-chm it drives), and runs each of them. Any race, any lock-order inversion and any
+# the tavorin-chm it drives, which converts several files at once), and runs each of them. Any race, any lock-order inversion and any
 # failed test fails the script.
 #
 #   scripts/run-tsan.sh

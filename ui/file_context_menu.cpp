@@ -2,6 +2,8 @@
 
 #include <QItemSelectionModel>
 
+#include "ui/skinned_menu.h"
+
 namespace chm {
 
 int FocusedSelectedRow(const QAbstractItemView& view) {
@@ -10,18 +12,14 @@ int FocusedSelectedRow(const QAbstractItemView& view) {
     return focused.row();
 }
 
+void ClearSelectionOffItems(QAbstractItemView& view, const QContextMenuEvent& event) {
+    // Where the menu opens on the press, the button's release has not cleared it yet.
+    if (event.reason() == QContextMenuEvent::Mouse && !view.indexAt(event.pos()).isValid()) view.clearSelection();
+}
+
 std::unique_ptr<QMenu> MakeFileContextMenu(QWidget* parent, bool enabled, int open_command, int play_command) {
-    auto menu = std::make_unique<QMenu>(QStringLiteral("FileList"), parent);
+    auto menu = std::make_unique<VeSkinnedMenu>(QStringLiteral("FileList"), parent);
     menu->setAccessibleName(QStringLiteral("FileList"));
-    // The skinned menus' text: "Tahoma" 13 px (the default item in bold), greyed items in
-    // 0xA6A6A6.
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(13);
-    menu->setFont(font);
-    QPalette palette = menu->palette();
-    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, QColor(0xA6, 0xA6, 0xA6));
-    menu->setPalette(palette);
     QAction* open = menu->addAction(QStringLiteral("Open Containing Folder"));
     open->setData(open_command);
     QAction* play = menu->addAction(QStringLiteral("Play"));

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -24,7 +23,7 @@
 #include "ui/file_manager.h"
 #include "ui/filter_dialog.h"
 #include "ui/message_box.h"
-#include "ui/popup_menu_frame.h"
+#include "ui/skinned_menu.h"
 
 namespace chm {
 namespace {
@@ -130,14 +129,31 @@ int VeFileListView::AddPaths(const QStringList& paths) {
 int VeFileListView::AddPaths(const std::vector<std::string>& paths) {
     // 1.
     if (paths.empty()) return 0;
-    // The filter dialog hides for its first ticks and does not block the window meanwhile, so
-    // a second add could start while one is filtering.
-    if (adding_) return 0;
-    const FlagScope adding(adding_);
+    // A drop taken just before an add began arrives while it filters: it waits its turn.
+    if (adding_) {
+        waiting_adds_.push_back(paths);
+        return 0;
+    }
+    int added = 0;
+    {
+        const FlagScope adding(adding_);
+        added = FilterAndAdd(paths);
+        while (!waiting_adds_.empty()) {
+            const std::vector<std::string> next = std::move(waiting_adds_.front());
+            waiting_adds_.pop_front();
+            added += FilterAndAdd(next);
+        }
+    }
+    emit AddingEnded();
+    return added;
+}
+
+int VeFileListView::FilterAndAdd(const std::vector<std::string>& paths) {
     // 2.
     std::vector<std::string> accepted;
     {
         FilterDialog dialog(window(), paths, model_->Keys());
+        filter_dialog_ = &dialog;
         emit FilterDialogOpening(&dialog);
         if (dialog.Run() != QDialog::Accepted) return 0;
         accepted = dialog.TakeAccepted();
@@ -158,6 +174,11 @@ int VeFileListView::AddPaths(const std::vector<std::string>& paths) {
         if (added > 0) scrollTo(model_->index(model_->RowCount() - 1, 0));
     }
     return added;
+}
+
+void VeFileListView::CancelAdding() {
+    waiting_adds_.clear();
+    if (filter_dialog_) filter_dialog_->Abandon();
 }
 
 void VeFileListView::RemoveSelected() {
@@ -183,7 +204,7 @@ bool VeFileListView::OpenContainingFolder(int row) {
     if (row < 0 || row >= model_->RowCount()) return false;
     const std::string& path = model_->Item(row).Path();
     if (!PathExists(path)) return false;
-    FileManager::ShowItem(QString::fromStdString(path), [list = QPointer<VeFileListView>(this)](bool shown) {
+    FileManager::ShowItem(QString::fromStdString(path), this, [list = QPointer<VeFileListView>(this)](bool shown) {
         if (list) emit list->ContainingFolderShown(shown);
     });
     return true;
@@ -191,8 +212,7 @@ bool VeFileListView::OpenContainingFolder(int row) {
 
 bool VeFileListView::Play(int row) {
     if (row < 0 || row >= model_->RowCount()) return false;
-    const WaitCursor wait;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_->Item(row).Path())));
+    return FileManager::OpenFile(QString::fromStdString(model_->Item(row).Path()), this);
 }
 
 void VeFileListView::SetBusy(bool busy) {
@@ -235,33 +255,24 @@ std::vector<std::string> VeFileListView::DroppedPaths(const QMimeData* data) {
     return paths;
 }
 
-void VeFileListView::dragEnterEvent(QDragEnterEvent* event) {
-    if (AcceptsDrop(event->mimeData()) && (event->possibleActions() & Qt::LinkAction)) {
-        event->setDropAction(Qt::LinkAction);
-        event->accept();
-    } else {
+bool VeFileListView::AnswerDrop(QDropEvent* event, bool acceptable) {
+    if (!acceptable || !(event->possibleActions() & Qt::LinkAction)) {
         event->ignore();
+        return false;
     }
+    event->setDropAction(Qt::LinkAction);
+    event->accept();
+    return true;
 }
 
-void VeFileListView::dragMoveEvent(QDragMoveEvent* event) {
-    if (AcceptsDrop(event->mimeData()) && (event->possibleActions() & Qt::LinkAction)) {
-        event->setDropAction(Qt::LinkAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
-}
+void VeFileListView::dragEnterEvent(QDragEnterEvent* event) { AnswerDrop(event, AcceptsDrop(event->mimeData())); }
+
+void VeFileListView::dragMoveEvent(QDragMoveEvent* event) { AnswerDrop(event, AcceptsDrop(event->mimeData())); }
 
 void VeFileListView::dragLeaveEvent(QDragLeaveEvent* event) { event->accept(); }
 
 void VeFileListView::dropEvent(QDropEvent* event) {
-    if (!AcceptsDrop(event->mimeData()) || !(event->possibleActions() & Qt::LinkAction)) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::LinkAction);
-    event->accept();
+    if (!AnswerDrop(event, AcceptsDrop(event->mimeData()))) return;
     // The drag source is answered first; the filter's modal loop runs afterwards.
     QTimer::singleShot(0, this, [this, paths = DroppedPaths(event->mimeData())] { AddPaths(paths); });
 }
@@ -289,13 +300,10 @@ std::unique_ptr<QMenu> VeFileListView::MakeContextMenu() {
 void VeFileListView::contextMenuEvent(QContextMenuEvent* event) {
     // Only inside the item area: the header is a window of its own and never gets here.
     if (event->reason() == QContextMenuEvent::Mouse && !viewport()->rect().contains(event->pos())) return;
+    ClearSelectionOffItems(*this, *event);
     std::unique_ptr<QMenu> menu = MakeContextMenu();
     const int row = FocusedSelectedRow();
-    QAction* chosen = nullptr;
-    {
-        const PopupMenuFrame frame;
-        chosen = menu->exec(event->globalPos());
-    }
+    QAction* chosen = TrackSkinnedMenu(*menu, event->globalPos());
     if (!chosen || row < 0) return;
     if (chosen->data().toInt() == kOpenContainingFolderCommand) OpenContainingFolder(row);
     if (chosen->data().toInt() == kPlayCommand) Play(row);

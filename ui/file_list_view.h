@@ -1,10 +1,13 @@
 #pragma once
+#include <QPointer>
 #include <QStringList>
 #include <QTreeView>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
+class QDropEvent;
 class QMenu;
 class QMimeData;
 
@@ -43,7 +46,8 @@ public:
 
     // The one add path of every source: filters the paths in the background (folders at any
     // depth), asks when 500 or more files would be added, then appends them. The number of
-    // rows added; 0 when cancelled, and while another add is still filtering.
+    // rows added; 0 when cancelled. Paths that come while another add is filtering wait for it
+    // and are added after it (that add's count includes them; this call gives 0).
     int AddPaths(const std::vector<std::string>& paths);
     int AddPaths(const QStringList& paths);
     void RemoveSelected();
@@ -61,6 +65,9 @@ public:
     // The work view's say on the Delete key (its Remove command's state).
     void SetRemovalEnabled(bool enabled) { removal_enabled_ = enabled; }
     bool IsAdding() const { return adding_; }
+    // Ends an add that is filtering without adding anything, and forgets the adds waiting for
+    // it; a question already open after a filter is still answered.
+    void CancelAdding();
 
     // A click on a column header: ascending at first, reversed by each further click on the
     // same column.
@@ -72,6 +79,9 @@ public:
     // folder or of a supported type.
     bool AcceptsDrop(const QMimeData* data) const;
     static std::vector<std::string> DroppedPaths(const QMimeData* data);
+    // Answers a drag or drop: taken as a link when `acceptable` and the source offers linking,
+    // refused otherwise. True when taken.
+    static bool AnswerDrop(QDropEvent* event, bool acceptable);
 
     // The "FileList" menu as it stands for the focused row.
     std::unique_ptr<QMenu> MakeContextMenu();
@@ -79,6 +89,8 @@ public:
 signals:
     // The filter dialog of an add, made and about to run.
     void FilterDialogOpening(FilterDialog* dialog);
+    // An add, with the adds that waited for it, has returned.
+    void AddingEnded();
     // The answer to OpenContainingFolder: true when the file manager showed the file, false
     // when its folder was opened instead.
     void ContainingFolderShown(bool by_file_manager);
@@ -93,6 +105,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Steps 2 to 6 of an add, for one set of paths.
+    int FilterAndAdd(const std::vector<std::string>& paths);
     void OnCurrentRowMoved(int previous, int current);
     bool IsRowVisible(int row) const;
     // The focused row when it is also selected, else -1.
@@ -105,6 +119,8 @@ private:
     Qt::SortOrder sort_order_ = Qt::AscendingOrder;
     bool removal_enabled_ = true;
     bool adding_ = false;
+    QPointer<FilterDialog> filter_dialog_;               // the running add's
+    std::deque<std::vector<std::string>> waiting_adds_;  // adds that came while it filtered
 };
 
 }  // namespace chm

@@ -1,14 +1,18 @@
 #include "ui/file_manager.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStringList>
 #include <QUrl>
+#include <QWidget>
+
+#include "ui/message_box.h"
 
 namespace chm {
 namespace {
@@ -16,34 +20,75 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.FileManager1");
 const QString kObjectPath = QStringLiteral("/org/freedesktop/FileManager1");
 const QString kInterface = QStringLiteral("org.freedesktop.FileManager1");
+const QString kProgramCaption = QStringLiteral("Tavorin Channel Merger");
+
+bool OpenLocal(const QString& path) {
+    // Starting the handler can take a moment; the box that may follow must not keep the
+    // wait cursor.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    QApplication::restoreOverrideCursor();
+    return opened;
+}
 
 }  // namespace
 
-QString FileManager::UriOf(const QString& path) { return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded); }
-
-void FileManager::OpenFolderOf(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+QString FileManager::CannotOpenFolderText(const QString& folder) {
+    return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
 }
 
-void FileManager::ShowItem(const QString& path, std::function<void(bool shown)> done) {
+QString FileManager::CannotOpenFileText(const QString& file) {
+    return QStringLiteral("Cannot open file: \"") + file + QStringLiteral("\"   ");
+}
+
+void FileManager::TellCannotOpenFolder(QWidget* owner, const QString& folder) {
+    ShowCenteredMessageBox(owner, CannotOpenFolderText(folder), kProgramCaption, kMbOk | kMbIconError);
+}
+
+void FileManager::TellCannotOpenFile(QWidget* owner, const QString& file) {
+    ShowCenteredMessageBox(owner, CannotOpenFileText(file), kProgramCaption, kMbOk | kMbIconError);
+}
+
+bool FileManager::OpenFolder(const QString& folder, QWidget* owner) {
+    if (OpenLocal(folder)) return true;
+    TellCannotOpenFolder(owner, folder);
+    return false;
+}
+
+bool FileManager::OpenFile(const QString& file, QWidget* owner) {
+    if (OpenLocal(file)) return true;
+    TellCannotOpenFile(owner, file);
+    return false;
+}
+
+QString FileManager::UriOf(const QString& path) { return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded); }
+
+QString FileManager::FolderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+void FileManager::ShowItem(const QString& path, QWidget* owner, std::function<void(bool shown)> done) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        OpenFolderOf(path);
+        OpenFolder(FolderOf(path), owner);
         if (done) done(false);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kObjectPath, kInterface, QStringLiteral("ShowItems"));
     call << QStringList{UriOf(path)} << QString();  // no start-up notification id
     // Asked without waiting: a file manager that is slow to start must not freeze the list.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                     [path, done = std::move(done)](QDBusPendingCallWatcher* finished) {
-                         const QDBusPendingReply<> reply = *finished;
-                         const bool shown = !reply.isError();
-                         if (!shown) OpenFolderOf(path);
-                         finished->deleteLater();
-                         if (done) done(shown);
-                     });
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), QApplication::instance());
+    const auto answered = [path, owner = QPointer<QWidget>(owner), done = std::move(done)](
+                              QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        const QDBusPendingReply<> reply = *finished;
+        const bool shown = !reply.isError();
+        if (!shown) {
+            const QString folder = FolderOf(path);
+            // A window that went away meanwhile has nobody left to tell.
+            if (!OpenLocal(folder) && owner) TellCannotOpenFolder(owner, folder);
+        }
+        if (done) done(shown);
+    };
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, answered);
 }
 
 }  // namespace chm

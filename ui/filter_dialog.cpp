@@ -12,6 +12,7 @@
 
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
+#include "ui/window_input_block.h"
 
 namespace chm {
 
@@ -116,8 +117,10 @@ int FilterDialog::Run() {
     CentreOnOwner();
     timer_.start();
     if (!worker_.Start()) return QDialog::Rejected;
-    // The dialog is modal from here on even while hidden; a loop of its own runs until it
-    // ends, since QDialog::exec would show it at once.
+    // The dialog is modal from here on even while hidden: the owner's input is blocked by hand
+    // until it shows (a hidden dialog blocks nothing by itself), and a loop of its own runs until
+    // it ends, since QDialog::exec would show it at once.
+    const WindowInputBlock owner_blocked(parentWidget() ? parentWidget()->window() : nullptr);
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
     if (!closed_) loop.exec(QEventLoop::DialogExec);
@@ -205,6 +208,11 @@ void FilterDialog::reject() {
     worker_.Resume();
     // The filter ended while the question was open; No lets its result stand.
     if (finished_while_asking_) Finish(QDialog::Accepted);
+}
+
+void FilterDialog::Abandon() {
+    worker_.Abort();
+    Finish(QDialog::Rejected);
 }
 
 void FilterDialog::Finish(int result) {

@@ -57,8 +57,12 @@ public:
     ~FilterDialog() override;
 
     // Centres on the owner, starts the timer and the worker, and runs modally until the
-    // filter finishes (Accepted) or is cancelled (Rejected).
+    // filter finishes (Accepted) or is cancelled (Rejected). The owner's window takes no input
+    // from the start, also while the dialog is still hidden.
     int Run();
+    // Ends a running filter at once without asking, as a cancel answered Yes (the window it
+    // adds to is going away).
+    void Abandon();
     // The accepted files; waits for the worker's thread to end first.
     std::vector<std::string> TakeAccepted();
 

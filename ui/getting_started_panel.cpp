@@ -1,7 +1,10 @@
 #include "ui/getting_started_panel.h"
 
+#include <QDropEvent>
 #include <QPainter>
+#include <utility>
 
+#include "ui/file_list_view.h"
 #include "ui/skin_fonts.h"
 #include "ui/skin_images.h"
 
@@ -56,6 +59,26 @@ void GettingStartedPanel::SetShowAtStart(bool on) {
 bool GettingStartedPanel::IsComplete() const {
     return checked_.IsComplete() && unchecked_.IsComplete() && show_list_->Images().IsComplete() &&
            !steps_[0].isNull() && !steps_[1].isNull() && !steps_[2].isNull();
+}
+
+void GettingStartedPanel::SetDropCheck(std::function<bool(const QMimeData*)> accepts) {
+    accepts_drop_ = std::move(accepts);
+    setAcceptDrops(static_cast<bool>(accepts_drop_));
+}
+
+void GettingStartedPanel::dragEnterEvent(QDragEnterEvent* event) {
+    VeFileListView::AnswerDrop(event, accepts_drop_ && accepts_drop_(event->mimeData()));
+}
+
+void GettingStartedPanel::dragMoveEvent(QDragMoveEvent* event) {
+    VeFileListView::AnswerDrop(event, accepts_drop_ && accepts_drop_(event->mimeData()));
+}
+
+void GettingStartedPanel::dropEvent(QDropEvent* event) {
+    if (!VeFileListView::AnswerDrop(event, accepts_drop_ && accepts_drop_(event->mimeData()))) return;
+    QStringList paths;
+    for (const std::string& path : VeFileListView::DroppedPaths(event->mimeData())) paths << QString::fromStdString(path);
+    emit PathsDropped(paths);
 }
 
 void GettingStartedPanel::resizeEvent(QResizeEvent*) { PlaceButtons(); }

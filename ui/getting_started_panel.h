@@ -1,8 +1,12 @@
 #pragma once
 #include <QImage>
+#include <QStringList>
 #include <QWidget>
+#include <functional>
 
 #include "ui/image_button.h"
+
+class QMimeData;
 
 namespace chm {
 
@@ -24,10 +28,19 @@ public:
     void SetShowAtStart(bool on);
     bool ShowsAtStart() const { return show_at_start_on_; }
     bool IsComplete() const;
+    // Files and folders dragged over the page are taken, as links, when `accepts` says so.
+    void SetDropCheck(std::function<bool(const QMimeData*)> accepts);
+
+signals:
+    // Local files and folders dropped on the page, in drop order.
+    void PathsDropped(const QStringList& paths);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void PlaceButtons();
@@ -38,6 +51,7 @@ private:
     VeImageButton* show_list_;
     VeImageButton* show_at_start_;
     bool show_at_start_on_ = true;
+    std::function<bool(const QMimeData*)> accepts_drop_;
 };
 
 }  // namespace chm

@@ -1,36 +1,21 @@
 #include "ui/search_result_list.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
-#include <QUrl>
 
 #include "engine/paths.h"
 #include "platform/file_system.h"
 #include "ui/file_context_menu.h"
 #include "ui/file_manager.h"
-#include "ui/popup_menu_frame.h"
+#include "ui/skinned_menu.h"
 #include "ui/search_wizard_parts.h"
 
 namespace chm {
-namespace {
-
-// The wait cursor for as long as it lives.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // SearchResultModel
@@ -219,15 +204,14 @@ void VeSearchResultList::keyPressEvent(QKeyEvent* event) {
 
 bool VeSearchResultList::Play(int row) {
     if (row < 0 || row >= model_->RowCount()) return false;
-    const WaitCursor wait;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_->RowAt(row).path)));
+    return FileManager::OpenFile(QString::fromStdString(model_->RowAt(row).path), this);
 }
 
 bool VeSearchResultList::OpenContainingFolder(int row) {
     if (row < 0 || row >= model_->RowCount()) return false;
     const std::string& path = model_->RowAt(row).path;
     if (!PathExists(path)) return false;
-    FileManager::ShowItem(QString::fromStdString(path), [list = QPointer<VeSearchResultList>(this)](bool shown) {
+    FileManager::ShowItem(QString::fromStdString(path), this, [list = QPointer<VeSearchResultList>(this)](bool shown) {
         if (list) emit list->ContainingFolderShown(shown);
     });
     return true;
@@ -249,12 +233,9 @@ void VeSearchResultList::RunCommand(int command) {
 void VeSearchResultList::contextMenuEvent(QContextMenuEvent* event) {
     // Only inside the item area: the header is a window of its own and never gets here.
     if (event->reason() == QContextMenuEvent::Mouse && !viewport()->rect().contains(event->pos())) return;
+    ClearSelectionOffItems(*this, *event);
     std::unique_ptr<QMenu> menu = MakeContextMenu();
-    QAction* chosen = nullptr;
-    {
-        const PopupMenuFrame frame;
-        chosen = menu->exec(event->globalPos());
-    }
+    QAction* chosen = TrackSkinnedMenu(*menu, event->globalPos());
     if (chosen) RunCommand(chosen->data().toInt());
 }
 

@@ -57,13 +57,13 @@ VeSearchWizardBanner::VeSearchWizardBanner(QWidget* parent)
     : QWidget(parent),
       small_(LoadWizardImage(QStringLiteral("wizard_small.png"))),
       welcome_(LoadWizardImage(QStringLiteral("wizard_welcome.png"))) {
-    setAccessibleName(QStringLiteral("Banner"));
 }
 
 void VeSearchWizardBanner::SetPage(int page, const QString& title) {
     page_ = page;
     title_ = title;
-    setAccessibleDescription(title);
+    // The banner reads as its title; the welcome page draws none and reads as the wizard.
+    setAccessibleName(title.isEmpty() ? window()->windowTitle() : title);
     update();
 }
 

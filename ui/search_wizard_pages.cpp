@@ -126,13 +126,12 @@ VeWizardSearchPage::VeWizardSearchPage(QWidget* parent, QObject* frame) : QWidge
     setAccessibleName(QStringLiteral("Search"));
     const DialogUnits units = PageUnits(this);
 
+    // The status and count lines have no names of their own: they read as they show.
     status_ = MakeStatic(this, units, QString(), 9, 9, 301, 8);
-    status_->setAccessibleName(QStringLiteral("Status"));
 
     busy_strip_ = new FilterBusyStrip(this);
     busy_strip_->setAccessibleName(QStringLiteral("Searching"));
     count_ = MakeStatic(this, units, QString(), 96, 26, 145, 8);
-    count_->setAccessibleName(QStringLiteral("Recommended files count"));
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
     progress_->setAccessibleName(QStringLiteral("Analyzing"));

@@ -165,11 +165,6 @@ void ApplyMenuSkin(QMenu& menu) {
     keeper->Wrap();
 }
 
-bool MenuSkinning::OnWindowCreated(QWidget* window) {
-    if (auto* menu = qobject_cast<QMenu*>(window)) ApplyMenuSkin(*menu);
-    return false;  // the popup-menu frame comes after
-}
-
 VeSkinnedMenu::VeSkinnedMenu(const QString& title, QWidget* parent) : QMenu(title, parent) { ApplyMenuSkin(*this); }
 
 QAction* TrackSkinnedMenu(QMenu& menu, const QPoint& position) {

@@ -4,8 +4,6 @@
 #include <QProxyStyle>
 #include <cstdint>
 
-#include "ui/window_create_hook.h"
-
 namespace chm {
 
 // The look of the program's menus ("Add", "FileList"): items in "Tahoma" 13 px, the default
@@ -43,18 +41,6 @@ public:
 // Gives `menu` the skinned look for its whole life, also across a frame style that the
 // popup-menu frame puts on it when it opens: that style is kept under the skin.
 void ApplyMenuSkin(QMenu& menu);
-
-// While it exists, every popup menu of the program opens with the skinned look, also those
-// made by controls that know nothing of the skin (the file list's "FileList" menu).
-class MenuSkinning : public WindowCreateHandler {
-public:
-    MenuSkinning() { WindowCreateHook::Register(this); }
-    ~MenuSkinning() override { WindowCreateHook::Unregister(this); }
-    MenuSkinning(const MenuSkinning&) = delete;
-    MenuSkinning& operator=(const MenuSkinning&) = delete;
-
-    bool OnWindowCreated(QWidget* window) override;
-};
 
 // A menu with the skinned look from the start.
 class VeSkinnedMenu : public QMenu {

@@ -2,13 +2,12 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPainter>
-#include <QUrl>
 #include <algorithm>
+#include <utility>
 
 #include "app/app_settings.h"
 #include "app/conversion_report.h"
@@ -18,6 +17,7 @@
 #include "ui/file_list_header.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/file_manager.h"
 #include "ui/getting_started_panel.h"
 #include "ui/header_style.h"
 #include "ui/message_box.h"
@@ -67,9 +67,7 @@ const QString& VeWorkView::ExitQuestion() {
     return text;
 }
 
-QString VeWorkView::CannotOpenFolderText(const QString& folder) {
-    return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
-}
+QString VeWorkView::CannotOpenFolderText(const QString& folder) { return FileManager::CannotOpenFolderText(folder); }
 
 const QString& VeWorkView::AddFilesFilter() {
     static const QString text = QStringLiteral(
@@ -137,6 +135,9 @@ bool VeWorkView::Create() {
     AddButton(kBrowseButton, QStringLiteral("browse"), QPoint(458, 463), QStringLiteral("Choose the output folder"));
     AddButton(kOpenFolderButton, QStringLiteral("open_folder"), QPoint(490, 463),
               QStringLiteral("Open the output folder"));
+    // Picture-only buttons: their names are what a screen reader says for them.
+    buttons_[kBrowseButton]->setAccessibleName(QStringLiteral("Browse for output folder"));
+    buttons_[kOpenFolderButton]->setAccessibleName(QStringLiteral("Open output folder"));
     VeImageButton* convert = AddButton(kConvertButton, QString(), QPoint(548, 461), QString());
     convert->SetImages(convert_images_);
     convert->SetCaption(QStringLiteral("Convert"), QRect(54, 0, 104, 54), Qt::white, true);
@@ -155,13 +156,15 @@ bool VeWorkView::Create() {
     panel_->SetShowAtStart(AppSettings::Instance().show_getting_started);
     connect(panel_->ShowListButton(), &QAbstractButton::clicked, this, [this] { OnCommand(kShowListButton); });
     connect(panel_->ShowAtStartButton(), &QAbstractButton::clicked, this, [this] { OnCommand(kShowAtStartButton); });
+    // What is dropped on the page goes the list's way.
+    panel_->SetDropCheck([this](const QMimeData* data) { return list_->AcceptsDrop(data); });
+    connect(panel_, &GettingStartedPanel::PathsDropped, this, &VeWorkView::AddPaths, Qt::QueuedConnection);
     if (AppSettings::Instance().show_getting_started) {
         list_->hide();
     } else {
         panel_->hide();
     }
     CreateAddMenu();
-    menu_skinning_ = std::make_unique<MenuSkinning>();
 
     // Whenever the loop is about to wait for events, the command states catch up.
     if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
@@ -285,11 +288,8 @@ void VeWorkView::AddFolder() {
 
 void VeWorkView::OpenOutputFolder() {
     const QString folder = EffectiveOutputFolder();
-    if (IsExistingFolder(folder)) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        return;
-    }
-    ShowCenteredMessageBox(this, CannotOpenFolderText(folder), ProgramCaption(), kMbOk | kMbIconError);
+    if (IsExistingFolder(folder)) FileManager::OpenFolder(folder, this);
+    else FileManager::TellCannotOpenFolder(this, folder);
 }
 
 void VeWorkView::ShowFileList() {
@@ -329,7 +329,7 @@ void VeWorkView::StartConversion() {
     if (!worker_) worker_ = std::make_unique<ConversionWorker>(port_.Handle());
     const QString folder = output_box_->Value();
     const std::vector<FileListItem*> items = model.ItemsInDisplayOrder();
-    worker_->Job().Fill(items, folder.toStdString());
+    worker_->Job().Fill(items, folder.toStdString(), AppSettings::Instance().conversion_method);
     // 7.
     if (folder.isEmpty() || IsExistingFolder(folder)) worker_->Start();
 }
@@ -343,8 +343,14 @@ void VeWorkView::StopConversion() {
 
 bool VeWorkView::CanClose() {
     if (!busy_) return true;
-    return ShowCenteredMessageBox(this, ExitQuestion(), QStringLiteral("Confirm Exit"),
-                                  kMbYesNo | kMbIconQuestion | kMbDefButton2) == kIdYes;
+    asking_to_exit_ = true;
+    const bool leave = ShowCenteredMessageBox(this, ExitQuestion(), QStringLiteral("Confirm Exit"),
+                                              kMbYesNo | kMbIconQuestion | kMbDefButton2) == kIdYes;
+    asking_to_exit_ = false;
+    // The report comes once the question has gone, not over it.
+    if (std::exchange(report_held_, false) && !leave)
+        QMetaObject::invokeMethod(this, &VeWorkView::ShowReport, Qt::QueuedConnection);
+    return leave;
 }
 
 void VeWorkView::StopWorkerAndWait() {
@@ -388,7 +394,9 @@ void VeWorkView::OnTaskNotify(uintptr_t code) {
     }
     if (busy_) LeaveBusy();
     list_->Model().Handle().Send(kTaskNotify, code, 0);
-    if (code == kTaskRunCompleted && AppSettings::Instance().show_conversion_report) ShowReport();
+    if (code != kTaskRunCompleted || !AppSettings::Instance().show_conversion_report) return;
+    if (asking_to_exit_) report_held_ = true;
+    else ShowReport();
 }
 
 void VeWorkView::EnterBusy() {

@@ -18,7 +18,6 @@ class QMenu;
 namespace chm {
 
 class ConversionWorker;
-class MenuSkinning;
 class GettingStartedPanel;
 class VeFileListView;
 class VeOutputBoxCtrlBase;
@@ -107,6 +106,8 @@ public:
     void StartConversion();
     void StopConversion();
     // Before the main window closes: true when no conversion runs or the user agrees to stop it.
+    // The report of a run that completes while the user is being asked waits for the answer:
+    // Yes leaves without it, No shows it.
     bool CanClose();
     // The conversion, if one runs, is aborted and waited for.
     void StopWorkerAndWait();
@@ -142,13 +143,14 @@ private:
     ImageSet stop_images_;
     std::map<int, VeImageButton*> buttons_;
     std::unique_ptr<QMenu> add_menu_;
-    std::unique_ptr<MenuSkinning> menu_skinning_;
     VeFileListView* list_ = nullptr;
     GettingStartedPanel* panel_ = nullptr;
     VeOutputBoxCtrlBase* output_box_ = nullptr;
     VeTaskProgressBarCtrl* progress_bar_ = nullptr;
     bool busy_ = false;
     bool showing_stop_ = false;
+    bool asking_to_exit_ = false;
+    bool report_held_ = false;  // a run completed while the exit question was open
     // Last: the conversion thread ends before anything it refers to goes.
     std::unique_ptr<ConversionWorker> worker_;
 };

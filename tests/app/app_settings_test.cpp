@@ -123,6 +123,46 @@ TEST_F(AppSettingsTest, EveryFieldSurvivesARoundTrip) {
     EXPECT_EQ(settings_.conversion_method, 2);
 }
 
+// Every character a folder name may hold reads back as written: XML's line-end normalisation
+// must not turn a carriage return, or a pair of line ends, into another folder's name.
+TEST_F(AppSettingsTest, FolderNamesWithLineEndsAndControlCharactersReadBackExactly) {
+    const std::vector<std::string> names = {
+        "/music\r",        "/a\rb/\r\r",    "/crlf\r\n/x", "/lfcr\n\r/x", "/tab\there",
+        "/lf\nonly",       "/ends with \r\n", "\r",          " /spaces  ",    "/\x01\x1f\x7f",
+        "/&#xD;/literal",   "/\xff\xfe bytes",
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(::testing::PrintToString(name));
+        settings_.added_folder = name + "/added";
+        settings_.search_folder = "search" + name;
+        settings_.output_folder = name;
+        ASSERT_TRUE(settings_.Save(file_));
+        settings_.ResetToDefaults();
+        ASSERT_TRUE(settings_.Load(file_));
+        EXPECT_EQ(settings_.added_folder, name + "/added");
+        EXPECT_EQ(settings_.search_folder, "search" + name);
+        EXPECT_EQ(settings_.output_folder, name);
+    }
+    // The file itself stays plain XML: no raw carriage return in it.
+    settings_.output_folder = "/music\r";
+    ASSERT_TRUE(settings_.Save(file_));
+    const std::string text = test::ReadTextFile(file_);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find("output_folder=\"/music&#xD;\""), std::string::npos) << text;
+}
+
+// A NUL cannot stand in an attribute: rather than come back cut short, as another folder, such
+// a name is not kept at all.
+TEST_F(AppSettingsTest, AFolderNameWithANulIsStoredAsTheDefault) {
+    settings_.output_folder = std::string("/music\0/other", 13);
+    settings_.added_folder = "/kept";
+    ASSERT_TRUE(settings_.Save(file_));
+    settings_.ResetToDefaults();
+    ASSERT_TRUE(settings_.Load(file_));
+    EXPECT_EQ(settings_.output_folder, "");
+    EXPECT_EQ(settings_.added_folder, "/kept");
+}
+
 TEST_F(AppSettingsTest, MissingFileIsNotReadAndKeepsTheFields) {
     settings_.conversion_method = 1;
     EXPECT_FALSE(settings_.Load(scratch_.File("absent.xml")));

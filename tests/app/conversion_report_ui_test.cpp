@@ -2,6 +2,7 @@
 // existing and a missing folder, and "Don't show this to me again".
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -9,9 +10,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <memory>
+#include <tuple>
 
 #include "app/app_settings.h"
 #include "app/conversion_report.h"
+#include "app/header_picture.h"
 #include "ui/dialog_units.h"
 #include "tests/app/app_ui_test_support.h"
 #include "tests/support/test_files.h"
@@ -142,6 +145,22 @@ TEST_F(ConversionReportTest, AMissingFolderIsReportedInQuotesWithThreeBlanks) {
     EXPECT_TRUE(report->isVisible());
 }
 
+TEST_F(ConversionReportTest, AFolderTheDesktopCannotOpenIsReported) {
+    const QString folder = QString::fromStdString(scratch_.Path());
+    auto report = Make(2, 2, folder);
+    report->show();
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    report->OpenFolderButton()->click();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.owner, report.get());
+    EXPECT_TRUE(report->isVisible());
+}
+
 TEST_F(ConversionReportTest, CloseWithTheTickTurnsTheReportOff) {
     auto report = Make(2, 2);
     report->show();
@@ -181,6 +200,21 @@ TEST_F(ConversionReportTest, ShowConversionReportRunsModallyCentredOverItsOwner)
     EXPECT_EQ(title, QStringLiteral("Conversion Completed"));
     EXPECT_LE(std::abs(report_place.center().x() - owner.frameGeometry().center().x()), 1);
     EXPECT_LE(std::abs(report_place.center().y() - owner.frameGeometry().center().y()), 1);
+}
+
+TEST_F(ConversionReportTest, ScreenReadersFindEveryControlNamedAndTheHeaderTitled) {
+    for (const auto& [total, converted, caption] :
+         {std::tuple{5, 2, ConversionReport::CompletedCaption()}, std::tuple{1, 0, ConversionReport::FailedCaption()}}) {
+        auto report = Make(total, converted, QString::fromStdString(scratch_.Path()));
+        report->show();
+        EXPECT_EQ(test::AccessibilityFaults(report.get()), QStringList()) << total;
+        auto* header = report->findChild<HeaderPicture*>();
+        ASSERT_NE(header, nullptr);
+        EXPECT_EQ(header->accessibleName(), caption);
+        // The bold line is drawn by the dialog: it reads as drawn.
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(report->BoldLine())->text(QAccessible::Name),
+                  report->BoldLine()->Text());
+    }
 }
 
 }  // namespace

@@ -11,7 +11,11 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/TavorinCHM bin/tavorin-chm \
             share/applications/tavorin-channel-merger.desktop \
-            share/icons/hicolor/256x256/apps/tavorin-channel-merger.png; do
+            share/icons/hicolor/256x256/apps/tavorin-channel-merger.png \
+            share/icons/hicolor/48x48/apps/tavorin-channel-merger.png \
+            share/icons/hicolor/scalable/apps/tavorin-channel-merger.svg \
+            share/man/man1/tavorin-chm.1.gz share/man/man1/TavorinCHM.1.gz \
+            share/bash-completion/completions/tavorin-chm; do
   [ -e "$prefix/$file" ] || { echo "FAIL: $file not installed" >&2; exit 1; }
 done
 [ -n "$(find "$prefix" -name libgstaudiotap.so)" ] || { echo "FAIL: the filter library is not installed" >&2; exit 1; }

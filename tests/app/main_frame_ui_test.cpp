@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
 #include <filesystem>
@@ -28,6 +29,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/filter_dialog.h"
 #include "ui/output_box.h"
 #include "ui/task_progress_draw.h"
 #include "ui/work_view.h"
@@ -141,7 +143,46 @@ protected:
         return QApplication::exec();
     }
 
+    // Answers the question "Are you sure you want to stop conversion and exit?" with `answer`
+    // only once the run behind it has ended.
+    std::unique_ptr<test::ModalAnswer> AnswerTheExitQuestionAfterTheRun(MainFrame& frame,
+                                                                      QMessageBox::StandardButton answer) {
+        return std::make_unique<test::ModalAnswer>([this, &frame, answer](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box) {
+                modal->close();
+                return;
+            }
+            test::WaitFor([&frame] { return !frame.WorkView()->IsBusy(); }, 120s);
+            ran_to_end_ = ProgressText(Model(frame).Item(0).Progress()) == QStringLiteral("100%");
+            box->button(answer)->click();
+        }, 60s);
+    }
+
+    // Converts a ten-minute file, and from now on counts every conversion report that opens,
+    // notes whether one came while a message box was still open under it, and closes it. True
+    // once the file is being converted.
+    bool StartALongRunWatchingForReports(MainFrame& frame) {
+        Add(frame, {MakeWav("long.wav", 600)});
+        Press(frame, VeWorkView::kConvertButton);
+        report_watch_.setInterval(10);
+        QObject::connect(&report_watch_, &QTimer::timeout, [this] {
+            auto* report = qobject_cast<ConversionReport*>(QApplication::activeModalWidget());
+            if (!report || !report->isVisible()) return;
+            ++reports_;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox*>(top) && top->isVisible()) over_question_ = true;
+            report->CloseButton()->click();
+        });
+        report_watch_.start();
+        return WaitUntilFirstRowRuns(frame);
+    }
+
     test::ScratchDir scratch_;
+    QTimer report_watch_;
+    bool ran_to_end_ = false;
+    bool over_question_ = false;
+    int reports_ = 0;
 };
 
 TEST_F(MainFrameTest, TheClientAreaIsTheWorkViewAndTheSizeIsFixed) {
@@ -392,6 +433,123 @@ TEST_F(MainFrameTest, ClosingDuringAConversionAndAnsweringYesStopsHidesAndSaves)
     EXPECT_TRUE(watch.worker_running_at_hide);
 }
 
+// Convert, convert again unchanged (skipped), then after each change of the method or the
+// output folder convert again: a new output each time, every earlier one left as it was.
+TEST_F(MainFrameTest, ConvertAfterAChangeOfSettingsConvertsAgainAndUnchangedSkips) {
+    MainFrame& frame = ShowFrame();
+    const std::string in = scratch_.File("in");
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directories(out);
+    Add(frame, {MakeWav("in/song.wav")});
+    // Presses convert and answers the report; the files of the scratch folder afterwards.
+    auto convert = [&] {
+        QString said;
+        test::ModalAnswer answer([&](QWidget* modal) {
+            if (auto* report = qobject_cast<ConversionReport*>(modal)) said = report->BoldLine()->Text();
+            modal->close();
+        }, 120s);
+        Press(frame, VeWorkView::kConvertButton);
+        EXPECT_TRUE(test::RunLoopUntil([&] { return answer.Answered() && !frame.WorkView()->IsBusy(); }, 120s));
+        EXPECT_EQ(said, QStringLiteral("File converted successfully."));
+        return test::ListFiles(scratch_.Path());
+    };
+    auto output = [&] { return Model(frame).Item(0).OutputPath(); };
+    auto bytes = [](const std::vector<std::string>& paths) {
+        std::vector<std::vector<uint8_t>> all;
+        for (const std::string& path : paths) all.push_back(test::ReadFileBytes(path));
+        return all;
+    };
+
+    const std::vector<std::string> first_files = convert();
+    const std::string mixed = output();
+    EXPECT_EQ(mixed, in + "/song (1).wav");
+    EXPECT_EQ(convert(), first_files);  // nothing changed: skipped
+    EXPECT_EQ(output(), mixed);
+
+    test::ModalAnswer options([](QWidget* modal) {
+        auto* dialog = qobject_cast<OptionsDialog*>(modal);
+        if (!dialog) return modal->close(), void();
+        dialog->RadioButton(OptionsDialog::kKeepRightId)->click();
+        dialog->OkButton()->click();
+    });
+    Press(frame, VeWorkView::kOptionsButton);
+    ASSERT_TRUE(options.Answered());
+    const auto before_method = bytes({mixed});
+    convert();
+    const std::string right = output();
+    EXPECT_EQ(right, in + "/song (2).wav");
+    EXPECT_EQ(test::ProbeChannels(right), 1);
+    EXPECT_NE(test::ReadFileBytes(right), before_method[0]);
+    EXPECT_EQ(bytes({mixed}), before_method);
+
+    frame.WorkView()->OutputBox()->SetValue(QString::fromStdString(out));
+    const auto before_folder = bytes({mixed, right});
+    const std::vector<std::string> folder_files = convert();
+    EXPECT_EQ(output(), out + "/song.wav");
+    EXPECT_EQ(test::ProbeChannels(output()), 1);
+    EXPECT_EQ(bytes({mixed, right}), before_folder);
+    EXPECT_EQ(convert(), folder_files);  // nothing changed again: skipped
+    EXPECT_EQ(output(), out + "/song.wav");
+}
+
+// A run that completes while the exit question is open keeps its report back: No shows it.
+TEST_F(MainFrameTest, TheReportOfARunThatEndsDuringTheExitQuestionWaitsAndNoShowsIt) {
+    MainFrame& frame = ShowFrame();
+    ASSERT_TRUE(StartALongRunWatchingForReports(frame));
+    const auto question = AnswerTheExitQuestionAfterTheRun(frame, QMessageBox::No);
+    EXPECT_FALSE(frame.close());
+    ASSERT_TRUE(question->Answered());
+    EXPECT_TRUE(ran_to_end_);
+    EXPECT_FALSE(over_question_);
+    ASSERT_TRUE(test::RunLoopUntil([this] { return reports_ > 0; }, 30s));
+    EXPECT_EQ(reports_, 1);
+    EXPECT_TRUE(frame.isVisible());
+}
+
+// Yes to the exit question ends the program without the report of a run that completed meanwhile.
+TEST_F(MainFrameTest, YesToTheExitQuestionLeavesWithoutTheReportOfARunThatEndedMeanwhile) {
+    MainFrame& frame = ShowFrame();
+    ASSERT_TRUE(StartALongRunWatchingForReports(frame));
+    const auto question = AnswerTheExitQuestionAfterTheRun(frame, QMessageBox::Yes);
+    EXPECT_EQ(CloseInLoop(frame), 1);
+    ASSERT_TRUE(question->Answered());
+    EXPECT_TRUE(ran_to_end_);
+    EXPECT_TRUE(frame.IsWindowDestroyed());
+    QApplication::processEvents();
+    EXPECT_EQ(reports_, 0);
+}
+
+// Closing while an add is filtering (its dialog not shown yet) ends the add, which adds
+// nothing, before the window and its list go.
+TEST_F(MainFrameTest, ClosingWhileAnAddFiltersEndsTheAddFirst) {
+    MainFrame& frame = ShowFrame();
+    MakeWav("folder/a.wav");
+    MakeWav("folder/b.wav");
+    QObject listening;
+    bool dialog_hidden = false;
+    QObject::connect(frame.WorkView()->FileList(), &VeFileListView::FilterDialogOpening, &listening,
+                     [&](FilterDialog* dialog) {
+                         // The filter would go on for as long as the user waits.
+                         dialog->Worker().Pause();
+                         QTimer::singleShot(0, &frame, [&frame, &dialog_hidden, dialog] {
+                             dialog_hidden = !dialog->isVisible();
+                             frame.close();
+                         });
+                     });
+    int added = -1;
+    QTimer::singleShot(0, &frame, [&] { added = frame.WorkView()->AddPaths({QString::fromStdString(scratch_.File("folder"))}); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-100); });
+    guard.start(60000);
+    EXPECT_EQ(QApplication::exec(), 1);
+    EXPECT_TRUE(dialog_hidden);
+    EXPECT_EQ(added, 0);
+    EXPECT_TRUE(frame.IsWindowDestroyed());
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_TRUE(std::filesystem::exists(test::SettingsFile()));
+}
+
 TEST_F(MainFrameTest, DontShowThisAgainSurvivesARestart) {
     MainFrame* frame = &ShowFrame();
     Add(*frame, {MakeWav("a.wav")});
@@ -424,6 +582,19 @@ TEST_F(MainFrameTest, DontShowThisAgainSurvivesARestart) {
     test::RunLoopUntil([] { return false; }, 500ms);
     EXPECT_FALSE(none.Answered());
     EXPECT_EQ(ProgressText(Model(*frame).Item(0).Progress()), QStringLiteral("100%"));
+}
+
+TEST_F(MainFrameTest, ScreenReadersFindEveryControlNamed) {
+    MainFrame& frame = ShowFrame();
+    VeWorkView* view = frame.WorkView();
+    ASSERT_NE(view, nullptr);
+    // With the getting-started panel and with the file list in its place.
+    EXPECT_EQ(test::AccessibilityFaults(&frame), QStringList());
+    view->Button(VeWorkView::kShowListButton)->click();
+    ASSERT_TRUE(view->FileList()->isVisible());
+    EXPECT_EQ(test::AccessibilityFaults(&frame), QStringList());
+    for (int id : {VeWorkView::kBrowseButton, VeWorkView::kOpenFolderButton})
+        EXPECT_FALSE(view->Button(id)->accessibleName().isEmpty()) << id;
 }
 
 }  // namespace

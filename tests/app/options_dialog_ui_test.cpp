@@ -8,6 +8,7 @@
 
 #include "app/app_settings.h"
 #include "ui/dialog_units.h"
+#include "app/header_picture.h"
 #include "app/options_dialog.h"
 #include "tests/app/app_ui_test_support.h"
 #include "tests/ui/ui_test_support.h"
@@ -104,6 +105,15 @@ TEST_F(OptionsDialogTest, DialogUnitsFollowTheFont) {
     EXPECT_EQ(du.X(4), du.BaseX());
     EXPECT_EQ(du.Y(8), du.BaseY());
     EXPECT_EQ(du.X(400), du.BaseX() * 100);
+}
+
+TEST_F(OptionsDialogTest, ScreenReadersFindEveryControlNamedAndTheHeaderTitled) {
+    auto dialog = Make(0);
+    dialog->show();
+    EXPECT_EQ(test::AccessibilityFaults(dialog.get()), QStringList());
+    auto* header = dialog->findChild<HeaderPicture*>();
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->accessibleName(), QStringLiteral("Options"));
 }
 
 }  // namespace

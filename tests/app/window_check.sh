@@ -12,24 +12,7 @@ program=$1
 wm_close=$2
 screenshot=${3:-}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/chm-window-check-XXXXXX")
-xvfb_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-
-# A display of our own: Xvfb picks a free number and writes it to the pipe.
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 20 number <"$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$number"
+source "$(dirname "$0")/virtual_display.sh" window-check
 
 # In a sanitizer build, only what the system's libraries keep until the end is excused: GLib's
 # start-up allocation, D-Bus's connection of Qt's platform layer, GStreamer's libav elements.

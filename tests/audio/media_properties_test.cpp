@@ -2,6 +2,7 @@
 // the rules of the property table, and writing without harm to the file.
 #include "audio/media_properties.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,9 +19,12 @@
 #include <taglib/unsynchronizedlyricsframe.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -345,6 +349,58 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     return names;
+}
+
+// One silent MPEG-1 Layer III frame: 128 kbit/s, 44100 Hz, mono, no padding.
+std::vector<char> SilentFrame() {
+    std::vector<char> frame(417, 0);
+    const unsigned char header[] = {0xFF, 0xFB, 0x90, 0xC4};
+    std::copy(std::begin(header), std::end(header), frame.begin());
+    return frame;
+}
+
+// An MP3 of silent frames, `head` of them at the start and `tail` of them ending the file at
+// `size` (or right after the head when size is 0, the file then being written whole, a
+// megabyte at a time). Returns the file's length.
+int64_t WriteSilentMp3(const std::string& path, size_t head, size_t tail, int64_t size) {
+    const std::vector<char> frame = SilentFrame();
+    std::vector<char> block;
+    for (size_t i = 0; i < 2500; ++i) block.insert(block.end(), frame.begin(), frame.end());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    auto put = [&](size_t frames, int64_t at) {
+        for (size_t done = 0; done < frames;) {
+            const size_t n = std::min<size_t>(frames - done, 2500);
+            const auto bytes = static_cast<ssize_t>(n * frame.size());
+            if (::pwrite(fd, block.data(), static_cast<size_t>(bytes), at) != bytes) return false;
+            at += bytes;
+            done += n;
+        }
+        return true;
+    };
+    const int64_t tail_bytes = static_cast<int64_t>(tail * frame.size());
+    if (size == 0) size = static_cast<int64_t>((head + tail) * frame.size());
+    const bool ok = put(head, 0) && ::ftruncate(fd, size) == 0 && put(tail, size - tail_bytes);
+    ::close(fd);
+    return ok ? size : -1;
+}
+
+// A field of this process's memory status ("VmRSS:", "VmHWM:"), in bytes; -1 when missing.
+int64_t MemoryStatus(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::atoll(line.c_str() + field.size()) * 1024;
+    }
+    return -1;
+}
+
+// Starts the peak of resident memory ("VmHWM") again from what is resident now.
+bool ResetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return clear.good();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -805,6 +861,26 @@ protected:
     }
 
     std::vector<uint8_t> Bytes(const std::string& path) { return ReadFileBytes(path); }
+
+    // Writes the properties, with lyrics long enough that the file must grow, in a child
+    // process that may not make a file longer than this one is now; `at_limit` handles the
+    // signal the limit raises. Returns the child's exit code: 0 when the write failed, 1 when
+    // it succeeded; -1 when the child did not exit.
+    int WriteAtTheFileSizeLimit(const std::string& path, void (*at_limit)(int)) {
+        const auto limit = static_cast<rlim_t>(Bytes(path).size() + 16);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, at_limit);
+            const struct rlimit rl = {limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(2);
+            VeMediaProperties record = RecordOf(Expected{});
+            record.lyrics = std::string(20000, 'l');
+            ::_exit(record.WriteMediaProperties(path) ? 1 : 0);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+        return WEXITSTATUS(status);
+    }
 };
 
 TEST_F(WriteSafetyTest, WritingKeepsTheMp3Audio) {
@@ -884,23 +960,61 @@ TEST_F(WriteSafetyTest, WriteThatCannotCompleteLeavesTheFileAsItWas) {
     const std::string path = File("full.mp3");
     MakeMp3(path);
     const auto before = Bytes(path);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlim_t limit = static_cast<rlim_t>(before.size() + 16);
-        const struct rlimit rl = {limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(2);
-        VeMediaProperties record = RecordOf(Expected{});
-        record.lyrics = std::string(20000, 'l');
-        ::_exit(record.WriteMediaProperties(path) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the write reported success";
+    EXPECT_EQ(WriteAtTheFileSizeLimit(path, SIG_IGN), 0) << "the write reported success";
     EXPECT_EQ(Bytes(path), before);
     EXPECT_EQ(FolderEntries(dir_.Path()), std::vector<std::string>{"full.mp3"});
+}
+
+// The process ends while the new file is made (here at the file size limit, as at any signal):
+// the file keeps its old contents and nothing is left beside it.
+TEST_F(WriteSafetyTest, WriteCutShortByTheEndOfTheProcessLeavesTheFileAsItWas) {
+    const std::string path = File("ended.mp3");
+    MakeMp3(path);
+    const auto before = Bytes(path);
+    // Ends the process on the spot, running no destructor, as a kill would.
+    EXPECT_EQ(WriteAtTheFileSizeLimit(path, [](int) { ::_exit(3); }), 3) << "the write was not cut short";
+    EXPECT_EQ(Bytes(path), before);
+    EXPECT_EQ(FolderEntries(dir_.Path()), std::vector<std::string>{"ended.mp3"});
+}
+
+// Memory stays flat whatever the length of the file: an hour at 128 kbit/s costs no more
+// than a few seconds would.
+TEST_F(WriteSafetyTest, LongFileIsTaggedWithoutHoldingItInMemory) {
+    const std::string path = File("hour.mp3");
+    const int64_t size = WriteSilentMp3(path, 0, 138000, 0);  // 3600 s, 57.5 MB
+    ASSERT_TRUE(ResetPeakMemory());
+    const int64_t resident = MemoryStatus("VmRSS:");
+    ASSERT_TRUE(RecordOf(Expected{}).WriteMediaProperties(path));
+    const int64_t peak = MemoryStatus("VmHWM:");
+    ASSERT_GT(resident, 0);
+    EXPECT_LT(peak - resident, 8 << 20) << "peak " << peak << " from " << resident;
+    EXPECT_GT(test::FileSizeOf(path), size);
+    EXPECT_EQ(ProbeTags(path)["title"], Expected{}.title);
+}
+
+// Positions beyond 2 GiB are no different: the file gets its tags and keeps every byte. The
+// file is sparse, with frames at both ends, so that it costs no disk space.
+TEST_F(WriteSafetyTest, FileOf2GiBOrMoreGetsItsTags) {
+    const std::string path = File("large.mp3");
+    const int64_t size = WriteSilentMp3(path, 100, 100, int64_t{5} << 29);  // 2.5 GiB
+    ASSERT_TRUE(RecordOf(Expected{}).WriteMediaProperties(path));
+    VeMediaProperties record;
+    ASSERT_TRUE(record.ReadMediaProperties(path));
+    EXPECT_EQ(record.title, Expected{}.title);
+    const int64_t grown = test::FileSizeOf(path);
+    ASSERT_GT(grown, size);
+    // The last frame is where the tag put it, its bytes unchanged.
+    const auto frame = SilentFrame();
+    std::vector<char> tail(frame.size());
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::fseeko(file, grown - static_cast<off_t>(frame.size()), SEEK_SET), 0);
+    EXPECT_EQ(std::fread(tail.data(), 1, tail.size(), file), tail.size());
+    std::fclose(file);
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), frame.begin()));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, int64_t{64} << 20) << "the holes were filled";
 }
 
 TEST_F(WriteSafetyTest, SuccessfulWriteLeavesOnlyTheFile) {

@@ -153,7 +153,8 @@ TEST_F(PcmConversionTest, WiderKindsFollowTheSameRules) {
     EXPECT_EQ(Int32ToFloat(INT32_MIN), -1.0f);
     EXPECT_EQ(Int32ToFloat(INT32_MAX), 1.0f);
     EXPECT_EQ(Int32ToFloat(0x12345678), static_cast<float>(0x12345678) / 2147483648.0f);
-    for (int32_t s : {INT32_MIN, INT32_MAX, 0x12345600, -256, 0x00FFFFFF}) EXPECT_EQ(FloatToIntBits(Int32ToFloat(s), 32), s) << s;
+    for (int32_t s : {INT32_MIN, INT32_MAX, 0x12345600, -256, 0x00FFFFFF})
+        EXPECT_EQ(FloatToIntBits(Int32ToFloat(s), 32), s) << s;
     EXPECT_EQ(Float32ToFloat(1.5f), 1.5f);
     EXPECT_TRUE(std::signbit(Float32ToFloat(-0.0f)));
     EXPECT_EQ(Float32ToFloat(1e-40f), 1e-40f);

@@ -1,17 +1,18 @@
 #include "audio/sample_store.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <cstring>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/test_files.h"
 
 namespace chm {
 namespace {
+
+using test::FileSizeLimit;
 
 constexpr uint32_t kPage = VeSampleStore::kSamplesPerPage;
 
@@ -34,29 +35,6 @@ bool PageHolds(const float* samples, uint32_t n, float value) {
         if (samples[k] != value + static_cast<float>(k) / static_cast<float>(n)) return false;
     return true;
 }
-
-// Limits the size of the files this process may write, as a full disk would, while it lives;
-// the signal the kernel sends at the limit is ignored so that the write fails instead.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        saved_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        applied_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, saved_handler_);
-    }
-    bool Applied() const { return applied_; }
-
-private:
-    rlimit saved_{};
-    void (*saved_handler_)(int) = SIG_DFL;
-    bool applied_ = false;
-};
 
 // Every test of a store checks that its temporary files go with it.
 class SampleStoreTest : public ::testing::Test {

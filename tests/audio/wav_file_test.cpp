@@ -1004,7 +1004,9 @@ protected:
     // The stereo source of the case, or the empty string when it could not be made.
     std::string MakeSource() {
         const DepthCase& c = GetParam();
-        const Bytes data = StereoData(c.encoding, c.frames, c.fmt.empty() || GetU16(c.fmt, 0) != 0xFFFE ? 0 : 32 - GetU16(c.fmt, 18));
+        // Samples below an extensible header's valid bits are zero.
+        const bool extensible = !c.fmt.empty() && GetU16(c.fmt, 0) == 0xFFFE;
+        const Bytes data = StereoData(c.encoding, c.frames, extensible ? 32 - GetU16(c.fmt, 18) : 0);
         const std::string path = dir_.File(std::string(c.name) + ".wav");
         const VeAudioFormat canonical = MakeSampleFormat(c.encoding, 2, kDepthRate, c.frames);
         const Bytes canonical_fmt = FmtBody(canonical.format_tag, 2, kDepthRate, canonical.bits_per_sample,
@@ -1087,7 +1089,8 @@ TEST_P(WavDepthTest, KeepingAChannelIsBitExactAtTheSourcesDepth) {
         EXPECT_EQ(SoxiFrames(out), c.frames);
         const std::string by_sox = RunCommand("sox -D '" + out + "' -t raw - 2>/dev/null");
         EXPECT_FALSE(by_sox.empty());
-        EXPECT_TRUE(by_sox == RunCommand("sox -D '" + source + "' -t raw - remix " + std::to_string(channel) + " 2>/dev/null"))
+        const std::string remix = " -t raw - remix " + std::to_string(channel) + " 2>/dev/null";
+        EXPECT_TRUE(by_sox == RunCommand("sox -D '" + source + "'" + remix))
             << "sox reads other samples";
     }
 }
@@ -1123,7 +1126,8 @@ TEST_F(WavFoldTest, AMixWithinFullScaleIsTheExactSumOf24BitAndFloatSamples) {
             }
         }
         const uint16_t bits = is_float ? 32 : 24;
-        const std::string source = Write("mix.wav", Riff({Chunk("fmt ", FmtBody(is_float ? 3 : 1, 2, 44100, bits)), Chunk("data", data)}));
+        const std::string source =
+            Write("mix.wav", Riff({Chunk("fmt ", FmtBody(is_float ? 3 : 1, 2, 44100, bits)), Chunk("data", data)}));
         const std::string out = dir_.File(is_float ? "mix-f.wav" : "mix-24.wav");
         ASSERT_EQ(ConvertToMono(source, out, ConversionMethod::MixChannels), "");
         const WavParts parts = ParseWav(test::ReadFileBytes(out));
@@ -1132,7 +1136,8 @@ TEST_F(WavFoldTest, AMixWithinFullScaleIsTheExactSumOf24BitAndFloatSamples) {
             if (is_float) {
                 ASSERT_EQ(std::bit_cast<float>(GetU32(parts.data, 4 * i)), static_cast<float>(sums[i])) << i;
             } else {
-                const int32_t v = static_cast<int32_t>(GetU32(Bytes{0, parts.data[3 * i], parts.data[3 * i + 1], parts.data[3 * i + 2]}, 0)) >> 8;
+                const Bytes word{0, parts.data[3 * i], parts.data[3 * i + 1], parts.data[3 * i + 2]};
+                const int32_t v = static_cast<int32_t>(GetU32(word, 0)) >> 8;
                 ASSERT_EQ(v, sums[i]) << i;
             }
         }

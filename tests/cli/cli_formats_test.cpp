@@ -268,6 +268,30 @@ TEST_F(CliFormatsTest, InterruptDuringAWmaCancelsItAndLeavesNothing) {
     EXPECT_FALSE(std::filesystem::exists(Path("long (1).wma")));
 }
 
+// Every writer fills the name reserved for it: same-named files of each format converted into
+// one folder at once all arrive, each whole, none in another's place.
+TEST_F(CliFormatsTest, SameNamedMp3AndWmaFilesIntoOneFolderAtOnceAllArriveWhole) {
+    const std::string out = Path("out");
+    std::filesystem::create_directory(out);
+    std::vector<std::string> args = {"convert", "--jobs", "4", "--output-folder", out};
+    for (const std::string& song : {MusicMp3("song.mp3", 1.0), MusicWma("song.wma", 1.0)}) {
+        for (int i = 0; i < 3; ++i) {
+            const std::string folder = Path("in" + std::to_string(i));
+            std::filesystem::create_directories(folder);
+            std::filesystem::copy_file(song, folder + "/" + std::filesystem::path(song).filename().string());
+            args.push_back(folder + "/" + std::filesystem::path(song).filename().string());
+        }
+    }
+    const CliResult result = Run(args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(Lines(result.out).back(), "6 of 6 files are converted successfully.");
+    for (const char* name : {"song.mp3", "song (1).mp3", "song (2).mp3", "song.wma", "song (1).wma", "song (2).wma"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(media::Probe(out + "/" + name, "channels"), "1");
+        ExpectTags(out + "/" + name);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // FLAC, Ogg Vorbis, Opus, AAC in MP4 and AIFF: one table, the same checks for each.
 

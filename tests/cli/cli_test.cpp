@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,7 +28,7 @@ namespace {
 
 constexpr const char* kUsageLine =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "FILE...";
+    "[--jobs N] FILE...";
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
@@ -55,11 +56,12 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// ffprobe's view of the first audio stream: channels, sample_rate, duration_ts.
+// ffprobe's view of the first audio stream: codec_name, channels, sample_rate, duration_ts.
 std::map<std::string, std::string> Probe(const std::string& path) {
     std::map<std::string, std::string> facts;
-    const std::string out = Shell("ffprobe -v error -select_streams a:0 -show_entries stream=channels,sample_rate,duration_ts "
-                                  "-of default=noprint_wrappers=1 " + Quote(path));
+    const std::string out = Shell("ffprobe -v error -select_streams a:0 -show_entries "
+                                  "stream=codec_name,channels,sample_rate,duration_ts -of default=noprint_wrappers=1 " +
+                                  Quote(path));
     for (const std::string& line : Lines(out)) {
         const size_t equals = line.find('=');
         if (equals != std::string::npos) facts[line.substr(0, equals)] = line.substr(equals + 1);
@@ -206,6 +208,25 @@ protected:
         return Finish(pid);
     }
 
+    // Sends `signal` once `ready` holds (polled for up to two minutes), then waits.
+    template <typename Ready>
+    CliResult RunAndSignalWhen(const std::vector<std::string>& args, Ready ready, int signal) {
+        const pid_t pid = Spawn(args, "");
+        bool reached = false;
+        for (int i = 0; i < 120000 && !(reached = ready()); ++i) SleepMs(1);
+        EXPECT_TRUE(reached) << "the files never got that far";
+        ::kill(pid, signal);
+        return Finish(pid);
+    }
+
+    // Entries of a folder, by name.
+    static std::vector<std::string> Entries(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     test::ScratchDir scratch_;
     const std::string tmp_ = scratch_.File("tmp");
     const std::string config_ = scratch_.File("config");
@@ -226,15 +247,23 @@ TEST_F(CliTest, UsageErrorsExitWithTwoNamingTheProblemAndTheUsage) {
         {{"convert", song, "--method"}, "option '--method' needs a value"},
         {{"convert", "--output-folder", scratch_.File("nowhere"), song}, "output folder is not an existing folder"},
         {{"convert", "--files-from", scratch_.File("no-list.txt")}, "cannot read the file list"},
+        {{"convert", "--jobs", "0", song}, "option '--jobs' needs a whole number of files at once, 1 or more, not '0'"},
+        {{"convert", "-j", "abc", song}, "not 'abc'"},
+        {{"convert", "--jobs=2x", song}, "not '2x'"},
+        {{"convert", "-j-1", song}, "not '-1'"},
+        {{"convert", song, "-j"}, "option '--jobs' needs a value"},
     };
     for (const auto& [args, problem] : cases) {
         SCOPED_TRACE(problem);
         const CliResult result = Run(args);
         EXPECT_EQ(result.exit_code, 2);
         const auto lines = Lines(result.err);
-        ASSERT_EQ(lines.size(), 2u) << result.err;
+        ASSERT_EQ(lines.size(), 3u) << result.err;
         EXPECT_NE(lines[0].find(problem), std::string::npos) << lines[0];
         EXPECT_EQ(lines[1], kUsageLine);
+        const bool convert = !args.empty() && args[0] == "convert";
+        EXPECT_EQ(lines[2], convert ? "Try 'tavorin-chm convert --help' for more information."
+                                    : "Try 'tavorin-chm --help' for more information.");
         EXPECT_EQ(result.out, "");
     }
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("song (1).wav")));
@@ -255,7 +284,7 @@ TEST_F(CliTest, StereoWavBecomesMonoWavWithTheSameRateAndLength) {
     EXPECT_EQ(in["duration_ts"], "33075");
 }
 
-TEST_F(CliTest, FloatWavIsDecodedAndWrittenAsMonoPcm) {
+TEST_F(CliTest, FloatWavIsWrittenAsMonoFloat) {
     const std::string song = scratch_.File("float.wav");
     int status = -1;
     Shell("sox -n -r 48000 -e floating-point -b 32 -c 2 " + Quote(song) + " synth 0.5 sine 440 sine 660 gain -3", &status);
@@ -263,6 +292,7 @@ TEST_F(CliTest, FloatWavIsDecodedAndWrittenAsMonoPcm) {
     const CliResult result = Run({"convert", song});
     EXPECT_EQ(result.exit_code, 0) << result.err;
     auto out = Probe(scratch_.File("float (1).wav"));
+    EXPECT_EQ(out["codec_name"], "pcm_f32le");
     EXPECT_EQ(out["channels"], "1");
     EXPECT_EQ(out["sample_rate"], "48000");
     EXPECT_EQ(out["duration_ts"], "24000");
@@ -350,7 +380,8 @@ TEST_F(CliTest, CountSentenceSaysAreForMoreThanOneConvertedFile) {
 TEST_F(CliTest, InterruptCancelsTheCurrentFileAndRemovesItsOutput) {
     const std::string long_file = MakeLongSilentWav("long.wav", 600);
     const std::string later = MakeStereoWav("later.wav");
-    const CliResult result = RunAndSignal({"convert", long_file, later}, SIGINT);
+    // One file at a time, so the later file is still waiting when the signal comes.
+    const CliResult result = RunAndSignal({"convert", "--jobs", "1", long_file, later}, SIGINT);
     EXPECT_EQ(result.exit_code, 130) << result.err;
     EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
@@ -443,6 +474,158 @@ TEST_F(CliTest, TerminalShowsALiveProgressLine) {
     EXPECT_NE(seen.find("[1/1] song.wav"), std::string::npos) << seen;
     EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
     EXPECT_EQ(Lines(result.out).back(), "File converted successfully.");
+}
+
+// Several files at once: lines in the order of the list, whatever ends first.
+TEST_F(CliTest, LinesKeepTheListOrderWhileFilesOfVeryDifferentLengthsRunAtOnce) {
+    const std::vector<std::string> inputs = {MakeLongSilentWav("long.wav", 300), MakeStereoWav("short.wav", 0.1),
+                                             scratch_.File("gone.wav"), MakeLongSilentWav("middle.wav", 60),
+                                             MakeStereoWav("tiny.wav", 0.05)};
+    const CliResult result = Run({"convert", "--jobs", "3", "--output-folder", scratch_.Path(), inputs[0], inputs[1],
+                                  inputs[2], inputs[3], inputs[4]});
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    EXPECT_EQ(Lines(result.out),
+              (std::vector<std::string>{"converted: " + inputs[0] + " -> " + scratch_.File("long (1).wav"),
+                                        "converted: " + inputs[1] + " -> " + scratch_.File("short (1).wav"),
+                                        "failed: " + inputs[2],
+                                        "converted: " + inputs[3] + " -> " + scratch_.File("middle (1).wav"),
+                                        "converted: " + inputs[4] + " -> " + scratch_.File("tiny (1).wav"),
+                                        "4 of 5 files are converted successfully."}));
+    EXPECT_EQ(Probe(scratch_.File("long (1).wav"))["duration_ts"], std::to_string(300 * 44100));
+    EXPECT_EQ(Probe(scratch_.File("tiny (1).wav"))["channels"], "1");
+}
+
+TEST_F(CliTest, FailingAndCancelledFilesAmongRunningOnesEachSayHowTheyEnded) {
+    const std::string endless = MakeLongSilentWav("endless.wav", 20000);
+    const std::string broken = scratch_.File("broken.wav");
+    test::WriteTextFile(broken, "RIFF and nothing that follows");
+    const std::string good = MakeStereoWav("good.wav", 0.5);
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directory(out);
+    // The good file is complete and the endless one still running when the stop comes.
+    const uintmax_t good_size = 44 + 22050 * 2;
+    const auto ready = [&] {
+        std::error_code ec;
+        return std::filesystem::file_size(out + "/good.wav", ec) == good_size && !ec &&
+               std::filesystem::exists(out + "/endless.wav") && !std::filesystem::exists(out + "/broken.wav");
+    };
+    const CliResult result =
+        RunAndSignalWhen({"convert", "-j", "3", "--output-folder", out, endless, broken, good}, ready, SIGINT);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + endless, "failed: " + broken,
+                                                           "converted: " + good + " -> " + out + "/good.wav"}));
+    EXPECT_EQ(Entries(out), std::vector<std::string>{"good.wav"});
+}
+
+TEST_F(CliTest, InterruptCancelsEveryRunningFileAndLeavesNothing) {
+    std::vector<std::string> args = {"convert", "--jobs", "3", "--output-folder", scratch_.File("out")};
+    std::filesystem::create_directory(scratch_.File("out"));
+    for (const char* name : {"one.wav", "two.wav", "three.wav", "never.wav"})
+        args.push_back(MakeLongSilentWav(name, 20000));
+    // Each running file holds its output name from the start.
+    const auto all_running = [&] { return Entries(scratch_.File("out")).size() == 3; };
+    const CliResult result = RunAndSignalWhen(args, all_running, SIGINT);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + args[5], "cancelled: " + args[6],
+                                                           "cancelled: " + args[7]}));
+    EXPECT_TRUE(Entries(scratch_.File("out")).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(tmp_));
+}
+
+TEST_F(CliTest, SameNamedInputsIntoOneFolderAtOnceGetDistinctNamesAndReplaceNothing) {
+    const std::string song = MakeStereoWav("song.wav", 0.3);
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directory(out);
+    test::WriteTextFile(out + "/song (3).wav", "someone else's");
+    std::vector<std::string> args = {"convert", "--jobs", "4", "--output-folder", out};
+    for (int i = 0; i < 8; ++i) {
+        const std::string folder = scratch_.File("in" + std::to_string(i));
+        std::filesystem::create_directory(folder);
+        std::filesystem::copy_file(song, folder + "/song.wav");
+        args.push_back(folder + "/song.wav");
+    }
+    const CliResult result = Run(args);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const auto lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 9u) << result.out;
+    std::vector<std::string> outputs;
+    for (size_t i = 0; i < 8; ++i) {
+        const std::string prefix = "converted: " + args[5 + i] + " -> ";
+        ASSERT_TRUE(lines[i].starts_with(prefix)) << lines[i];
+        outputs.push_back(lines[i].substr(prefix.size()));
+        EXPECT_EQ(Probe(outputs.back())["channels"], "1") << outputs.back();
+    }
+    std::sort(outputs.begin(), outputs.end());
+    EXPECT_EQ(std::unique(outputs.begin(), outputs.end()), outputs.end());
+    EXPECT_EQ(test::ReadTextFile(out + "/song (3).wav"), "someone else's");
+    EXPECT_EQ(Entries(out).size(), 9u);
+}
+
+// The rows of a help text's option table: each begins "  -" and runs until the next row or the
+// end of the table.
+std::map<std::string, std::string> OptionRows(const std::string& help) {
+    std::map<std::string, std::string> rows;
+    const size_t start = help.find("\nOptions:\n");
+    const size_t end = help.find("\n\n", start + 1);
+    if (start == std::string::npos) return rows;
+    std::string current;
+    for (const std::string& line : Lines(help.substr(start + 10, end - start - 10))) {
+        if (line.starts_with("  -")) {
+            const size_t long_name = line.find("--");
+            current = line.substr(long_name, line.find(' ', long_name) - long_name);
+        }
+        rows[current] += line + "\n";
+    }
+    return rows;
+}
+
+TEST_F(CliTest, HelpGoesToStandardOutputWithExitCodesAndExamples) {
+    const std::string song = MakeStereoWav("song.wav");
+    const std::vector<std::vector<std::string>> asks = {
+        {"--help"}, {"-h"}, {"convert", "--help"}, {"convert", song, "-h"}, {"scan", "--help"}, {"scan", "x", "--help"}};
+    for (const auto& args : asks) {
+        SCOPED_TRACE(args.back());
+        const CliResult result = Run(args);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.err, "");
+        for (const char* part : {"\nOptions:\n", "\nExit codes:\n  0 ", "\n  1 ", "\n  2 ", "\n  130 ", "\nExamples:\n"})
+            EXPECT_NE(result.out.find(part), std::string::npos) << part << " missing from\n" << result.out;
+        EXPECT_NE(result.out.find("scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n"),
+                  std::string::npos);
+        EXPECT_NE(result.out.find("--help"), std::string::npos);
+        for (const std::string& line : Lines(result.out)) {
+            EXPECT_TRUE(line.starts_with("usage:") || line.size() <= 90u) << line;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("song (1).wav")));  // asking converts nothing
+}
+
+TEST_F(CliTest, EveryOptionOfAUsageLineHasAHelpRowWithItsDefault) {
+    for (const std::string command : {"convert", "scan"}) {
+        SCOPED_TRACE(command);
+        const CliResult usage = Run({command, "--no-such-option"});
+        const CliResult help = Run({command, "--help"});
+        const std::map<std::string, std::string> rows = OptionRows(help.out);
+        ASSERT_GE(Lines(usage.err).size(), 2u);
+        std::istringstream words(Lines(usage.err)[1]);
+        int options = 0;
+        for (std::string word; words >> word;) {
+            const size_t dashes = word.find("--");
+            if (dashes == std::string::npos) continue;
+            const std::string name = word.substr(dashes, word.find_first_of(" ]", dashes) - dashes);
+            ++options;
+            ASSERT_TRUE(rows.contains(name)) << name << " has no row in\n" << help.out;
+            EXPECT_NE(rows.at(name).find("(default: "), std::string::npos) << rows.at(name);
+        }
+        EXPECT_GE(options, 2);
+        EXPECT_TRUE(rows.contains("--help"));
+    }
+}
+
+TEST_F(CliTest, VersionIsTheProjectVersion) {
+    const CliResult result = Run({"--version"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, std::string("tavorin-chm (Tavorin Channel Merger) ") + CHM_VERSION + "\n");
 }
 
 }  // namespace

@@ -278,9 +278,10 @@ TEST_F(ScanCliTest, UsageErrorsExitWithTwoNamingTheProblemAndTheUsage) {
         const CliResult result = Run(args);
         EXPECT_EQ(result.exit_code, 2);
         const auto lines = Lines(result.err);
-        ASSERT_EQ(lines.size(), 2u) << result.err;
+        ASSERT_EQ(lines.size(), 3u) << result.err;
         EXPECT_EQ(lines[0], "tavorin-chm: " + problem);
         EXPECT_EQ(lines[1], kScanUsageLine);
+        EXPECT_EQ(lines[2], "Try 'tavorin-chm scan --help' for more information.");
         EXPECT_EQ(result.out, "");
     }
 }

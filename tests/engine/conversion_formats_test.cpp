@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_settings.h"
 #include "audio/lame_encoder.h"
 #include "engine/conversion_worker.h"
 #include "engine/file_list_item.h"
@@ -73,12 +72,10 @@ Folds FoldsOf(const std::vector<float>& interleaved) {
 class ConversionFormatsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AppSettings::Instance().conversion_method = kMix;
         worker_ = std::make_unique<ConversionWorker>(WindowHandle(view_));
     }
     void TearDown() override {
         worker_.reset();
-        AppSettings::Instance().conversion_method = kMix;
         // Neither a decoded WAV, an encoder's WAV nor a sample store outlives a run.
         EXPECT_TRUE(test::TempEntries().empty());
     }
@@ -117,14 +114,14 @@ protected:
     bool RunAll() {
         std::vector<FileListItem*> rows;
         for (const auto& item : items_) rows.push_back(item.get());
-        worker_->Job().Fill(rows, "");
+        worker_->Job().Fill(rows, "", method_);
         if (!worker_->Start()) return false;
         return Eventually([&] { return !worker_->IsRunning(); });
     }
 
     // One file converted with a method; its item.
     FileListItem& ConvertOne(const std::string& path, int method) {
-        AppSettings::Instance().conversion_method = method;
+        method_ = method;
         FileListItem& item = AddItem(path);
         EXPECT_TRUE(RunAll());
         return item;
@@ -172,7 +169,7 @@ protected:
     void ExpectAbortDuringWriterStep(const std::string& input, uint32_t writer_starts_at) {
         FileListItem& item = AddItem(input);
         std::vector<FileListItem*> rows{&item};
-        worker_->Job().Fill(rows, "");
+        worker_->Job().Fill(rows, "", kMix);
         ASSERT_TRUE(worker_->Start());
         ASSERT_TRUE(Eventually([&] { return item.Progress().Done() > writer_starts_at || !worker_->IsRunning(); }));
         ASSERT_TRUE(worker_->IsRunning()) << "the file was converted before it could be aborted";
@@ -189,6 +186,7 @@ protected:
     std::shared_ptr<RecordingPort> list_ = std::make_shared<RecordingPort>();
     std::vector<std::unique_ptr<FileListItem>> items_;
     std::unique_ptr<ConversionWorker> worker_;
+    int method_ = kMix;  // of the next RunAll
 };
 
 TEST_F(ConversionFormatsTest, BudgetsAreReaderFoldAndWriter) {
@@ -404,7 +402,7 @@ TEST(ConversionWithoutEncoderTest, Mp3FailsAfterItsReaderAndFoldStepsAndLeavesNo
         {
             ConversionWorker worker{WindowHandle(view)};
             std::vector<FileListItem*> rows{&item};
-            worker.Job().Fill(rows, "");
+            worker.Job().Fill(rows, "", kMix);
             ASSERT_TRUE(worker.Start());
             ASSERT_TRUE(Eventually([&] { return !worker.IsRunning(); }));
         }

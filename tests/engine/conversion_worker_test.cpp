@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_settings.h"
 #include "audio/audio_data.h"
 #include "audio/wav_file.h"
 #include "engine/conversion_job.h"
@@ -92,14 +91,8 @@ void WriteSilentWav(const std::string& path, uint32_t frames, uint32_t rate) {
 
 class ConversionWorkerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        AppSettings::Instance().conversion_method = 0;
-        worker_ = std::make_unique<ConversionWorker>(WindowHandle(view_));
-    }
-    void TearDown() override {
-        worker_.reset();
-        AppSettings::Instance().conversion_method = 0;
-    }
+    void SetUp() override { worker_ = std::make_unique<ConversionWorker>(WindowHandle(view_)); }
+    void TearDown() override { worker_.reset(); }
 
     // A stereo 16-bit WAV written by the program's own writer: left rises, right falls, so
     // that each channel can be told from the other and from their mix.
@@ -127,10 +120,10 @@ protected:
     }
 
     // Fills the job with every item, starts the run and waits for its thread to end.
-    bool RunAll(const std::string& output_folder = "") {
+    bool RunAll(const std::string& output_folder = "", int method = 0) {
         std::vector<FileListItem*> rows;
         for (const auto& item : items_) rows.push_back(item.get());
-        worker_->Job().Fill(rows, output_folder);
+        worker_->Job().Fill(rows, output_folder, method);
         if (!worker_->Start()) return false;
         return Eventually([&] { return !worker_->IsRunning(); });
     }
@@ -184,12 +177,11 @@ TEST_F(ConversionWorkerTest, WavBudgetIsReaderFoldAndWriter) {
     EXPECT_EQ(kWavBudget, 2300u);
 }
 
-TEST_F(ConversionWorkerTest, TheMethodIsTakenFromTheSettings) {
+TEST_F(ConversionWorkerTest, TheMethodIsTakenFromTheJob) {
     const std::string input = MakeStereoWav("song.wav");
     const WavFacts source = ReadCanonicalWav(input);
-    AppSettings::Instance().conversion_method = 2;  // keep right
     FileListItem& item = AddItem(input);
-    ASSERT_TRUE(RunAll());
+    ASSERT_TRUE(RunAll("", 2));  // keep right
     const WavFacts out = ReadCanonicalWav(item.OutputPath());
     ASSERT_EQ(out.samples.size() * 2, source.samples.size());
     for (size_t i = 0; i < out.samples.size(); ++i) ASSERT_EQ(out.samples[i], source.samples[2 * i + 1]) << i;
@@ -249,6 +241,60 @@ TEST_F(ConversionWorkerTest, SecondRunSkipsConvertedFilesAndCountsThemFinished) 
     EXPECT_EQ(FilesIn(scratch_.Path()), files);
 }
 
+
+// A row converted with other settings is converted again under a new name, its old output left
+// as it was; the same settings, however the folder is spelled, still skip.
+TEST_F(ConversionWorkerTest, ChangedFolderOrMethodConvertsAgainBesideTheOldOutput) {
+    const std::string out = scratch_.File("out");
+    ASSERT_TRUE(CreateDirectories(out));
+    struct Case {
+        const char* what;
+        std::string first_folder;
+        int first_method;
+        std::string second_folder;
+        int second_method;
+        std::string second_output;  // empty: skipped
+    };
+    const std::vector<Case> cases = {
+        {"other method", "", 0, "", 2, "in/song (2).wav"},
+        {"other folder", "", 0, out, 0, "out/song.wav"},
+        {"back to beside the input", out, 1, "", 1, "in/song (1).wav"},
+        {"other method in the output folder", out, 0, out, 1, "out/song (1).wav"},
+        {"same folder spelled otherwise", out, 1, out + "//./", 1, ""},
+        {"input's own folder named", "", 2, scratch_.File("in"), 2, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(scratch_.File("in"));
+        std::filesystem::remove_all(out);
+        ASSERT_TRUE(CreateDirectories(out));
+        items_.clear();
+        const std::string input = MakeStereoWav("in/song.wav");
+        FileListItem& item = AddItem(input);
+        ASSERT_TRUE(RunAll(c.first_folder, c.first_method));
+        const std::string first = item.OutputPath();
+        const auto first_bytes = test::ReadFileBytes(first);
+        list_->Clear();
+
+        ASSERT_TRUE(RunAll(c.second_folder, c.second_method));
+        EXPECT_TRUE(IsConverted(item.Progress()));
+        EXPECT_EQ(test::ReadFileBytes(first), first_bytes) << "the old output changed";
+        if (c.second_output.empty()) {
+            EXPECT_EQ(item.OutputPath(), first);
+            EXPECT_EQ(list_->Count(kItemProgressNotify), 0u);
+            continue;
+        }
+        EXPECT_EQ(item.OutputPath(), scratch_.File(c.second_output));
+        const WavFacts source = ReadCanonicalWav(input);
+        const WavFacts second = ReadCanonicalWav(item.OutputPath());
+        ASSERT_EQ(second.samples.size() * 2, source.samples.size());
+        if (c.second_method != 0) {  // the kept channel, exactly
+            const size_t channel = c.second_method == 1 ? 0 : 1;
+            for (size_t i = 0; i < second.samples.size(); ++i)
+                ASSERT_EQ(second.samples[i], source.samples[2 * i + channel]) << i;
+        }
+    }
+}
 TEST_F(ConversionWorkerTest, DeletedOutputIsConvertedAgainUnderTheFirstFreeName) {
     FileListItem& item = AddItem(MakeStereoWav("a.wav"));
     ASSERT_TRUE(RunAll());
@@ -311,7 +357,7 @@ TEST_F(ConversionWorkerTest, AbortMidFileCancelsItRemovesItsOutputAndLeavesLater
     FileListItem& current = AddItem(long_path);
     FileListItem& later = AddItem(MakeStereoWav("later.wav"));
     std::vector<FileListItem*> rows{&current, &later};
-    worker_->Job().Fill(rows, "");
+    worker_->Job().Fill(rows, "", 0);
     ASSERT_TRUE(worker_->Start());
     ASSERT_TRUE(Eventually([&] { return current.Progress().Done() > 0 || !worker_->IsRunning(); }));
     ASSERT_TRUE(worker_->IsRunning()) << "the long file finished before it could be aborted";
@@ -335,7 +381,7 @@ TEST_F(ConversionWorkerTest, DestroyingTheWorkerMidFileCancelsAndCleansUp) {
     WriteSilentWav(long_path, 44100u * 600, 44100);
     FileListItem& current = AddItem(long_path);
     std::vector<FileListItem*> rows{&current};
-    worker_->Job().Fill(rows, "");
+    worker_->Job().Fill(rows, "", 0);
     ASSERT_TRUE(worker_->Start());
     ASSERT_TRUE(Eventually([&] { return current.Progress().Done() > 0 || !worker_->IsRunning(); }));
     worker_.reset();
@@ -493,12 +539,13 @@ TEST(ConversionJobTest, FillReplacesTheItemsInOrderAndSetsTheFolder) {
     FileListItem a("/a.wav", WindowHandle(port)), b("/b.wav", WindowHandle(port)), c("/c.wav", WindowHandle(port));
     ConversionJob job;
     std::vector<FileListItem*> first{&a, &b};
-    job.Fill(first, "/out");
+    job.Fill(first, "/out", 2);
     std::vector<FileListItem*> second{&c, &a};
-    job.Fill(second, "");
+    job.Fill(second, "", 1);
     std::lock_guard lock(job.Lock());
     EXPECT_EQ(job.Items(), second);
     EXPECT_EQ(job.OutputFolder(), "");
+    EXPECT_EQ(job.Method(), 1);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
 
 #include "engine/conversion_job.h"
 #include "engine/paths.h"
@@ -73,6 +77,7 @@ TEST_F(OutputPathTest, RootOutputFolderGivesASingleSeparator) {
     const std::string name = PathFileName(scratch_.Path()) + ".mp3";
     job_.SetOutputFolder("/");
     EXPECT_EQ(job_.MakeOutputPath(scratch_.File(name)), "/" + name);
+    RemoveFile("/" + name);  // reserved where the root may be written
 }
 
 TEST_F(OutputPathTest, SecondInputOfTheSameNameGetsNumberOne) {
@@ -120,6 +125,45 @@ TEST_F(OutputPathTest, DanglingLinkOfTheCandidateNameCountsAsTaken) {
 
 TEST_F(OutputPathTest, DotInTheFolderIsNotTakenForAnExtension) {
     EXPECT_EQ(job_.MakeOutputPath(Touch("x.y/file")), scratch_.File("x.y/file (1)"));
+}
+
+TEST_F(OutputPathTest, ChosenNameIsReservedAtOnceAsAnEmptyFile) {
+    const std::string input = Touch("in/song.mp3");
+    job_.SetOutputFolder(Folder("out"));
+    const std::string first = job_.MakeOutputPath(input);
+    EXPECT_EQ(first, scratch_.File("out/song.mp3"));
+    EXPECT_TRUE(IsRegularFile(first));
+    EXPECT_EQ(std::filesystem::file_size(first), 0u);
+    EXPECT_EQ(job_.MakeOutputPath(input), scratch_.File("out/song (1).mp3"));
+}
+
+TEST_F(OutputPathTest, NameThatCannotBeCreatedIsGivenUnreservedForTheWriterToFailOn) {
+    job_.SetOutputFolder(scratch_.File("gone"));
+    EXPECT_EQ(job_.MakeOutputPath(Touch("in/song.mp3")), scratch_.File("gone/song.mp3"));
+    EXPECT_FALSE(PathExists(scratch_.File("gone")));
+}
+
+TEST_F(OutputPathTest, JobsNamingTheSameInputAtOnceNeverShareAName) {
+    const std::string input = Touch("in/song.mp3");
+    const std::string out = Folder("out");
+    std::mutex lock;
+    std::set<std::string> names;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            ConversionJob job;
+            job.SetOutputFolder(out);
+            for (int i = 0; i < 25; ++i) {
+                const std::string name = job.MakeOutputPath(input);
+                std::lock_guard guard(lock);
+                names.insert(name);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(names.size(), 200u);
+    EXPECT_TRUE(names.contains(out + "/song.mp3"));
+    EXPECT_TRUE(names.contains(out + "/song (199).mp3"));
 }
 
 }  // namespace

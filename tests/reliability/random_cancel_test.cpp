@@ -119,7 +119,8 @@ protected:
         fs::create_directory(out);
         fs::create_directory(tmp);
         ConverterRun run;
-        run.args = {"convert", "--output-folder", out, "--"};
+        // One file at a time: the stop then always falls in one file or between two.
+        run.args = {"convert", "--jobs", "1", "--output-folder", out, "--"};
         run.args.insert(run.args.end(), r.inputs.begin(), r.inputs.end());
         run.tmpdir = tmp;
         run.config = r.config;

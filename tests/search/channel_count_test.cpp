@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <future>
 
 #include "tests/search/search_test_media.h"
@@ -47,6 +49,22 @@ TEST_F(ChannelCountTest, StereoWavGivesTwo) {
     WriteWav(path, 2);
     EXPECT_EQ(GetChannelCount(path), 2u);
     EXPECT_FALSE(IsMonoFile(path));
+}
+
+// 24- and 32-bit PCM and floats, with tag 1, tag 3 and extensible headers as sox writes them,
+// give their channel count from the header alone.
+TEST_F(ChannelCountTest, EveryWavKindOfFullDepthGivesItsChannelCount) {
+    for (const std::string format : {"-t wavpcm -b 24", "-b 24", "-t wavpcm -b 32", "-b 32", "-e floating-point -b 32",
+                                     "-e floating-point -b 64"}) {
+        for (const int channels : {1, 2}) {
+            const std::string path = scratch_.File("kind" + std::to_string(channels) + ".wav");
+            const std::string command = "sox -n -r 8000 -c " + std::to_string(channels) + " " + format + " " + path +
+                                        " synth 0.01 sine 440 2>/dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            EXPECT_EQ(GetChannelCount(path), static_cast<uint32_t>(channels)) << format;
+            EXPECT_EQ(IsMonoFile(path), channels == 1) << format;
+        }
+    }
 }
 
 TEST_F(ChannelCountTest, SixChannelWavGivesSix) {

@@ -87,5 +87,38 @@ TEST_F(FileManagerTest, WithoutAFileManagerTheFolderIsOpened) {
     EXPECT_EQ(opened.Urls(), (QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(At("folder")))}));
 }
 
+TEST_F(FileManagerTest, WithoutAFileManagerOrAHandlerTheUserIsTold) {
+    const std::string path = Touch("folder/a.wav");
+    ASSERT_EQ(Add({path}), 1);
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    const SeenMenu seen = RightClick(RowCentre(0), [](QMenu* menu) { Choose(menu, 0); });
+    ASSERT_TRUE(seen.seen);
+    ASSERT_TRUE(WaitForAnswer());
+    EXPECT_EQ(answers_, (std::vector<bool>{false}));
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot open folder: \"") + QString::fromStdString(At("folder")) +
+                            QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+}
+
+TEST_F(FileManagerTest, PlayWithoutAHandlerTellsTheUser) {
+    const std::string path = Touch("b.wav");
+    ASSERT_EQ(Add({path}), 1);
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    const SeenMenu seen = RightClick(RowCentre(0), [](QMenu* menu) { Choose(menu, 1); });
+    ASSERT_TRUE(seen.seen);
+    ASSERT_TRUE(test::WaitFor([&box] { return box.seen; }));
+    EXPECT_EQ(box.text,
+              QStringLiteral("Cannot open file: \"") + QString::fromStdString(path) + QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.owner, &view_);
+}
+
 }  // namespace
 }  // namespace chm

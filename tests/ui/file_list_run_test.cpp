@@ -56,7 +56,7 @@ protected:
         ConversionWorker worker(window.Handle());
         Model().Handle().Send(kTaskListPrepare, 0, 0);
         const std::vector<FileListItem*> items = Model().ItemsInDisplayOrder();
-        worker.Job().Fill(items, "");
+        worker.Job().Fill(items, "", 0);
         ASSERT_TRUE(worker.Start());
         ASSERT_TRUE(test::WaitFor([&] { return window.Ended(); }, std::chrono::seconds(60)));
         ASSERT_TRUE(test::WaitFor([&] { return Model().IdMapSize() == 0; }));

@@ -8,13 +8,16 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QMenu>
 #include <QPixmap>
 #include <QPointer>
+#include <QTest>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 
 #include "tests/support/test_files.h"
+#include "ui/skinned_menu.h"
 
 namespace chm::test {
 
@@ -39,6 +42,23 @@ void MakeWavWithSox(const std::string& path, double seconds) {
     const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " + std::to_string(seconds) +
                                 " sine 440 sine 660 2>/dev/null";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("sox failed for " + path);
+}
+
+OpenedMenu RightClickThroughWindow(QWidget* viewport, QPoint pos) {
+    OpenedMenu opened;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&opened] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* action : menu->actions()) opened.enabled.push_back(action->isEnabled());
+        opened.skinned = qobject_cast<SkinnedMenuStyle*>(menu->style()) != nullptr;
+        menu->close();
+    });
+    poll.start();
+    QWidget* top = viewport->window();
+    QTest::mouseClick(top->windowHandle(), Qt::RightButton, Qt::NoModifier, viewport->mapTo(top, pos));
+    return opened;
 }
 
 ModalSteps::ModalSteps(std::chrono::milliseconds timeout) : timeout_(timeout), started_(std::chrono::steady_clock::now()) {

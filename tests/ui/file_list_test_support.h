@@ -23,6 +23,17 @@ void MakeNumberedFiles(const std::string& folder, int count);
 // A stereo 16-bit WAV of sine tones, made by sox.
 void MakeWavWithSox(const std::string& path, double seconds);
 
+// What the popup menu opened by a right click showed: its items' states and whether it wore the
+// program's skin. Nothing when no menu opened.
+struct OpenedMenu {
+    std::vector<bool> enabled;
+    bool skinned = false;
+};
+// A right click at `pos` of a view's `viewport`, given to its top-level window as the window
+// system delivers one (the menu opens on the press, before the release); the menu that opens is
+// read and closed.
+OpenedMenu RightClickThroughWindow(QWidget* viewport, QPoint pos);
+
 // Answers the modal windows of one operation in turn: each step waits for an active modal
 // widget that it matches and then acts on it. Polled from the event loop, so the steps run
 // inside the modal loops. When a step is not met in time, every open dialog is rejected so

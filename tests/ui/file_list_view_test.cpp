@@ -16,6 +16,8 @@
 #include "engine/task_progress.h"
 #include "tests/ui/file_list_view_fixture.h"
 #include "ui/file_list_delegate.h"
+#include "ui/popup_menu_frame.h"
+#include "ui/skinned_menu.h"
 #include "ui/task_progress_draw.h"
 
 namespace chm {
@@ -252,6 +254,30 @@ TEST_F(FileListDropTest, DroppedPathLongerThan260CharactersArrivesWhole) {
     EXPECT_EQ(Paths(), (std::vector<std::string>{path}));
 }
 
+// Two drops taken one after the other: the second arrives while the first is still filtering
+// and is added after it, never dropped.
+TEST_F(FileListDropTest, ADropThatArrivesWhileAnotherFiltersIsAddedAfterIt) {
+    test::MakeEmptyFiles(At("first"), {"a.wav", "b.wav"});
+    test::MakeEmptyFiles(At("second"), {"c.mp3"});
+    QObject listening;
+    int dialogs = 0;
+    QObject::connect(&view_, &VeFileListView::FilterDialogOpening, &listening, [&](FilterDialog* dialog) {
+        if (++dialogs > 1) return;
+        // The first filter holds until the second drop's add has come in.
+        dialog->Worker().Pause();
+        QTimer::singleShot(0, dialog, [dialog] { dialog->Worker().Resume(); });
+    });
+    const auto first = UrlsOf({At("first")});
+    const auto second = UrlsOf({At("second")});
+    EXPECT_EQ(Enter(*first), Qt::LinkAction);
+    EXPECT_EQ(Drop(*first), Qt::LinkAction);
+    EXPECT_EQ(Enter(*second), Qt::LinkAction);
+    EXPECT_EQ(Drop(*second), Qt::LinkAction);
+    ASSERT_TRUE(WaitForRows(3));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a.wav", "b.wav", "c.mp3"}));
+    EXPECT_EQ(dialogs, 2);
+}
+
 // The "FileList" menu, answered from the event loop while it is open.
 class FileListMenuTest : public FileListViewFixture {};
 
@@ -264,6 +290,34 @@ TEST_F(FileListMenuTest, WithoutAFocusedSelectedRowBothItemsAreGreyed) {
     EXPECT_EQ(seen.ids, (std::vector<int>{32783, 32784}));
     EXPECT_EQ(seen.enabled, (std::vector<bool>{false, false}));
     EXPECT_TRUE(seen.default_text.isEmpty());
+}
+
+// The menu never acts on a row the user did not click. The click comes through the window, where
+// the menu opens on the press, before the release.
+TEST_F(FileListMenuTest, RightClickOnEmptySpaceClearsTheSelectionAndGreysBothItems) {
+    ASSERT_EQ(Add({Touch("a.wav"), Touch("b.wav")}), 2);
+    view_.selectionModel()->setCurrentIndex(Model().index(1, 0),
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const QPoint below_rows(300, RowCentre(1).y() + 100);
+    ASSERT_FALSE(view_.indexAt(below_rows).isValid());
+    const test::OpenedMenu opened = test::RightClickThroughWindow(view_.viewport(), below_rows);
+    EXPECT_EQ(opened.enabled, (std::vector<bool>{false, false}));
+    EXPECT_FALSE(view_.selectionModel()->hasSelection());
+}
+
+// The list's own menu has the program's look and frame, with or without a work view around it.
+TEST_F(FileListMenuTest, TheMenuWearsTheSkinInTheProgramsFrame) {
+    ASSERT_EQ(Add({Touch("a.wav")}), 1);
+    bool skinned = false;
+    int frame_width = 0;
+    const SeenMenu seen = RightClick(RowCentre(0), [&](QMenu* menu) {
+        skinned = qobject_cast<SkinnedMenuStyle*>(menu->style()) != nullptr;
+        frame_width = menu->style()->pixelMetric(QStyle::PM_MenuPanelWidth, nullptr, menu);
+        menu->close();
+    });
+    ASSERT_TRUE(seen.seen);
+    EXPECT_TRUE(skinned);
+    EXPECT_EQ(frame_width, PopupMenuFrame::kFrameWidth);
 }
 
 TEST_F(FileListMenuTest, FocusedRowThatIsNotSelectedGreysBothItems) {

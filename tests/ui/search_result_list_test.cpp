@@ -149,6 +149,24 @@ TEST_F(SearchResultListTest, DoubleClickPlaysTheFile) {
     EXPECT_EQ(recorder.Urls()[0], QUrl::fromLocalFile(QString::fromStdString(Model().RowAt(1).path)));
 }
 
+TEST_F(SearchResultListTest, PlayWithoutAHandlerTellsTheUser) {
+    AddFiles(2);
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    const QPoint pos = Cell(1, SearchResultModel::kNameColumn).center();
+    test::ClickAt(list_.viewport(), pos);
+    QMouseEvent twice(QEvent::MouseButtonDblClick, QPointF(pos), list_.viewport()->mapToGlobal(QPointF(pos)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list_.viewport(), &twice);
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot open file: \"") + QString::fromStdString(Model().RowAt(1).path) +
+                            QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.owner, &list_);
+}
+
 TEST_F(SearchResultListTest, MenuIsGreyedWithoutAFocusedSelectedRow) {
     AddFiles(2);
     std::unique_ptr<QMenu> menu = list_.MakeContextMenu();
@@ -198,6 +216,19 @@ TEST_F(SearchResultListTest, RightClickInTheItemsOpensTheMenuAndPlayPlays) {
     EXPECT_EQ(title, QStringLiteral("FileList"));
     ASSERT_EQ(recorder.Urls().size(), 1);
     EXPECT_EQ(recorder.Urls()[0], QUrl::fromLocalFile(QString::fromStdString(Model().RowAt(0).path)));
+}
+
+// A right click below the rows, through the window (the menu opens on the press): the selection
+// goes first, and the skinned menu offers nothing to act on.
+TEST_F(SearchResultListTest, RightClickBelowTheRowsClearsTheSelectionAndGreysTheMenu) {
+    AddFiles(2);
+    Focus(1, true);
+    const QPoint below_rows(200, Cell(1, SearchResultModel::kNameColumn).bottom() + 60);
+    ASSERT_FALSE(list_.indexAt(below_rows).isValid());
+    const test::OpenedMenu opened = test::RightClickThroughWindow(list_.viewport(), below_rows);
+    EXPECT_EQ(opened.enabled, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(opened.skinned);
+    EXPECT_FALSE(list_.selectionModel()->hasSelection());
 }
 
 TEST_F(SearchResultListTest, OpenContainingFolderShowsAnExistingFile) {

@@ -3,6 +3,7 @@
 // after Back, and the page's layout.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QFontMetrics>
@@ -554,6 +555,29 @@ TEST_F(SearchPageLayoutTest, CountLineTexts) {
     EXPECT_EQ(VeWizardSearchPage::CountText(1), QStringLiteral("1 files recommended for conversion:"));
     EXPECT_EQ(VeWizardSearchPage::CountText(12345), QStringLiteral("12345 files recommended for conversion:"));
     EXPECT_EQ(VeWizardSearchPage::FilteringText(42), QStringLiteral("Filtering files... 42"));
+}
+
+TEST_F(SearchPageTest, ScreenReadersFindEveryPageNamedAndItsTextsAsShown) {
+    const std::string folder = Folder("one");
+    test::MakeStereoWav(folder + "/a.wav");
+    const auto reads = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    ASSERT_TRUE(driver_->Show());
+    EXPECT_EQ(test::AccessibilityFaults(&Wizard()), QStringList());
+    // The welcome banner draws no title: it reads as the wizard's caption.
+    EXPECT_EQ(reads(Wizard().Banner()), QStringLiteral("Add by Search Wizard"));
+    Wizard().NextButton()->click();
+    ASSERT_EQ(Wizard().PageIndex(), VeSearchWizard::kFolderPage);
+    EXPECT_EQ(test::AccessibilityFaults(&Wizard()), QStringList());
+    EXPECT_EQ(reads(Wizard().Banner()), QStringLiteral("Step 1 of 2 - Select a Folder"));
+    ASSERT_TRUE(driver_->StartSearch(folder, false));
+    ASSERT_TRUE(driver_->WaitForEnd());
+    ASSERT_TRUE(List()->isVisible());
+    EXPECT_EQ(test::AccessibilityFaults(&Wizard()), QStringList());
+    EXPECT_EQ(reads(Wizard().Banner()), QStringLiteral("Step 2 of 2 - Searching... Completed"));
+    EXPECT_EQ(reads(Page()->StatusLine()), QStringLiteral("Search completed."));
+    EXPECT_EQ(reads(Page()->CountLine()), QStringLiteral("1 files recommended for conversion:"));
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -26,6 +28,7 @@
 #include "tests/ui/ui_test_support.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/filter_dialog.h"
 #include "ui/getting_started_panel.h"
 #include "ui/gfx/images.h"
 #include "ui/header_style.h"
@@ -62,6 +65,33 @@ struct SeenModal {
     QString count_line;
     bool count_visible = false;
     QString report_folder;
+};
+
+// A left click on `widget` given to its window, as the window system delivers one: what blocks
+// a window's input (a modal dialog over it) applies.
+void ClickThroughWindow(QWidget* widget) {
+    QWidget* top = widget->window();
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      widget->mapTo(top, widget->rect().center()));
+}
+
+// Closes every popup menu that opens while it exists, and notes that one opened.
+class PopupCloser {
+public:
+    PopupCloser() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                opened = true;
+                popup->close();
+            }
+        });
+        timer_.start();
+    }
+    bool opened = false;
+
+private:
+    QTimer timer_;
 };
 
 class WorkViewTest : public ::testing::Test {
@@ -304,6 +334,19 @@ TEST_F(WorkViewTest, TheDefaultItemIsBoldAndTextAfterATabIsRightAligned) {
               QFontMetrics(GetSkinFont(SkinFont::kRegular13)).horizontalAdvance(QStringLiteral("Play")));
 }
 
+// The skin is the program's menus' own: the output box's edit keeps the ordinary menu.
+TEST_F(WorkViewTest, AnEditsContextMenuDoesNotWearTheSkin) {
+    QLineEdit* edit = view_->OutputBox()->Edit();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, edit->rect().center(), edit->mapToGlobal(edit->rect().center()));
+    QApplication::sendEvent(edit, &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(test::WaitFor([menu] { return menu->isVisible(); }, 5s));
+    EXPECT_EQ(qobject_cast<SkinnedMenuStyle*>(menu->style()), nullptr);
+    EXPECT_EQ(menu->style(), QApplication::style());
+    menu->close();
+}
+
 TEST_F(WorkViewTest, BrowseFillsTheOutputBoxFromTheFolderPicker) {
     const QString folder = QString::fromStdString(scratch_.Path());
     QString caption;
@@ -380,6 +423,21 @@ TEST_F(WorkViewTest, OpenOutputFolderReportsAMissingFolder) {
     EXPECT_EQ(seen_.title, QStringLiteral("Tavorin Channel Merger"));
     EXPECT_EQ(seen_.icon, QMessageBox::Critical);
     EXPECT_TRUE(opened.Urls().empty());
+}
+
+TEST_F(WorkViewTest, OpenOutputFolderTellsWhenTheDesktopCannotOpenIt) {
+    const QString folder = QString::fromStdString(scratch_.Path());
+    view_->OutputBox()->SetValue(folder);
+    test::RunLoopUntil([this] { return Button(VeWorkView::kOpenFolderButton)->isEnabled(); });
+    const test::NoDesktopHandlers no_handlers;
+    test::SeenMessage box;
+    test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+    Button(VeWorkView::kOpenFolderButton)->click();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   "));
+    EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.owner, view_.get());
 }
 
 TEST_F(WorkViewTest, ConvertingAnEmptyListAsksForFiles) {
@@ -659,6 +717,44 @@ TEST_F(WorkViewTest, AddBySearchOpensTheWizardAndItsCancelAddsNothing) {
     EXPECT_EQ(Model().RowCount(), 0);
 }
 
+// Clicks while an add is filtering, before its dialog has appeared: neither Convert nor Add may
+// act, or a run would start over rows still being added and a second add would be dropped.
+TEST_F(WorkViewTest, WhileAnAddFiltersTheWindowTakesNoClicks) {
+    AppSettings::Instance().show_conversion_report = false;
+    Add({MakeWav("a.wav")});
+    MakeWav("more/b.wav");
+    QObject listening;
+    int dialogs = 0;
+    bool dialog_hidden = false;
+    bool popup_opened = true;
+    bool run_started = true;
+    QObject::connect(view_->FileList(), &VeFileListView::FilterDialogOpening, &listening, [&](FilterDialog* dialog) {
+        ++dialogs;
+        dialog->Worker().Pause();
+        QTimer::singleShot(0, dialog, [&, dialog] {
+            dialog_hidden = !dialog->isVisible();
+            PopupCloser closer;
+            ClickThroughWindow(Button(VeWorkView::kConvertButton));
+            ClickThroughWindow(Button(VeWorkView::kAddButton));
+            QApplication::processEvents();
+            popup_opened = closer.opened;
+            run_started = view_->Worker() != nullptr;
+            dialog->Worker().Resume();
+        });
+    });
+    EXPECT_EQ(Add({scratch_.File("more")}), 1);
+    EXPECT_TRUE(dialog_hidden);
+    EXPECT_FALSE(run_started);
+    EXPECT_FALSE(popup_opened);
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(Model().RowCount(), 2);
+    EXPECT_FALSE(view_->IsBusy());
+    // With the add over, the same click reaches the button again.
+    PopupCloser closer;
+    ClickThroughWindow(Button(VeWorkView::kAddButton));
+    EXPECT_TRUE(closer.opened);
+}
+
 class GettingStartedTest : public WorkViewTest {
 protected:
     void SetUp() override {
@@ -679,6 +775,42 @@ TEST_F(GettingStartedTest, AddingFilesShowsTheList) {
     EXPECT_FALSE(view_->Panel()->isVisible());
     EXPECT_FALSE(view_->Panel()->ShowListButton()->isVisible());
     EXPECT_FALSE(view_->Panel()->ShowAtStartButton()->isVisible());
+}
+
+// Files and folders dropped on the page go the list's way and put the list in its place.
+TEST_F(GettingStartedTest, ThePanelTakesDroppedFilesAndFolders) {
+    const std::string a = MakeWav("drop/a.wav");
+    const std::string b = MakeWav("drop/deep/b.wav");
+    const std::string c = MakeWav("c.wav");
+    test::WriteTextFile(scratch_.File("notes.txt"), "not audio");
+    QMimeData text_only;
+    text_only.setUrls({QUrl::fromLocalFile(QString::fromStdString(scratch_.File("notes.txt")))});
+    QMimeData audio;
+    audio.setUrls({QUrl::fromLocalFile(QString::fromStdString(scratch_.File("drop"))),
+                   QUrl::fromLocalFile(QString::fromStdString(c))});
+    constexpr Qt::DropActions kOffered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    // Over the page's own button too: the page takes what its children do not.
+    QWidget* targets[] = {view_->Panel(), view_->Panel()->ShowListButton()};
+    for (QWidget* target : targets) {
+        QDragEnterEvent refused(QPoint(5, 5), kOffered, &text_only, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &refused);
+        EXPECT_FALSE(refused.isAccepted());
+        QDragEnterEvent enter(QPoint(5, 5), kOffered, &audio, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_EQ(enter.dropAction(), Qt::LinkAction);
+    }
+    QDropEvent drop(QPointF(40, 40), kOffered, &audio, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view_->Panel(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::LinkAction);
+    ASSERT_TRUE(test::RunLoopUntil([this] { return Model().RowCount() == 3 && !view_->FileList()->IsAdding(); }));
+    std::vector<std::string> added;
+    for (int row = 0; row < 3; ++row) added.push_back(Model().Item(row).Path());
+    std::sort(added.begin(), added.end());
+    EXPECT_EQ(added, (std::vector<std::string>{c, a, b}));
+    EXPECT_TRUE(view_->FileList()->isVisible());
+    EXPECT_FALSE(view_->Panel()->isVisible());
 }
 
 TEST_F(GettingStartedTest, AddingNothingKeepsThePanel) {
