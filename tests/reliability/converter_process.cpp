@@ -255,13 +255,18 @@ DecodedAudio DecodeWithFfmpeg(const std::string& path) {
 }
 
 int64_t GstreamerFrames(const std::string& path) {
-    // Mixed down to one channel so that the byte count alone gives the frames.
-    const std::string command = "gst-launch-1.0 -q filesrc location=" + Quote(path) +
+    // Mixed down to one channel so that the byte count alone gives the frames. gst-launch itself
+    // now and then stalls on a cut file that it decodes at once when asked again: it is given a
+    // minute, three times.
+    const std::string command = "timeout 60 gst-launch-1.0 -q filesrc location=" + Quote(path) +
                                 " ! decodebin ! audioconvert ! audio/x-raw,format=S16LE,channels=1 ! fdsink fd=1 "
                                 "2>/dev/null | wc -c";
-    const auto lines = Lines(Shell(command));
-    const int64_t bytes = lines.empty() ? 0 : std::atoll(lines.back().c_str());
-    return bytes > 0 ? bytes / 2 : -1;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto lines = Lines(Shell(command));
+        const int64_t bytes = lines.empty() ? 0 : std::atoll(lines.back().c_str());
+        if (bytes > 0) return bytes / 2;
+    }
+    return -1;
 }
 
 void OpenFolderTo(const std::string& folder, uid_t user) {
