@@ -258,9 +258,10 @@ int64_t GstreamerFrames(const std::string& path) {
     // Mixed down to one channel so that the byte count alone gives the frames. gst-launch itself
     // now and then stalls on a cut file that it decodes at once when asked again: it is given a
     // minute, three times.
-    const std::string command = "timeout 60 gst-launch-1.0 -q filesrc location=" + Quote(path) +
+    // Only a run that ended by itself counts: a stopped one has written part of the audio.
+    const std::string command = "f=$(mktemp) && timeout 60 gst-launch-1.0 -q filesrc location=" + Quote(path) +
                                 " ! decodebin ! audioconvert ! audio/x-raw,format=S16LE,channels=1 ! fdsink fd=1 "
-                                "2>/dev/null | wc -c";
+                                ">\"$f\" 2>/dev/null && wc -c <\"$f\"; rm -f \"$f\"";
     for (int attempt = 0; attempt < 3; ++attempt) {
         const auto lines = Lines(Shell(command));
         const int64_t bytes = lines.empty() ? 0 : std::atoll(lines.back().c_str());
