@@ -20,7 +20,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
@@ -298,8 +300,15 @@ bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
         if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(tagged.file.get()))
             if (const int channels = AacChannels(*mp4); channels > 0) probed.channels = channels;
         probed.sample_rate = audio.sampleRate();
-        probed.bit_rate = audio.bitrate() > 0 ? audio.bitrate() * 1000 : 0;  // TagLib gives kbit/s
+        // TagLib gives kbit/s, from a damaged header as large as an int holds.
+        const int64_t bit_rate = audio.bitrate() > 0 ? int64_t{audio.bitrate()} * 1000 : 0;
+        Check(bit_rate <= std::numeric_limits<int32_t>::max(), "impossible stream values");
+        probed.bit_rate = static_cast<int32_t>(bit_rate);
         probed.duration = audio.lengthInMilliseconds() * 0.001;
+        // A damaged header can give TagLib a rate of 0 or a negative length: such a file has
+        // no stream to tell of, and its numbers must not reach the search.
+        Check(probed.channels > 0 && probed.sample_rate > 0 && probed.bit_rate >= 0 && probed.duration >= 0.0,
+              "impossible stream values");
         info = probed;
         return true;
     } catch (const std::exception&) {
