@@ -27,6 +27,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "audio/tag_text.h"
 #include "platform/unique_fd.h"
 
 namespace chm {
@@ -42,8 +43,6 @@ void Check(bool condition, const char* what) {
     if (!condition) throw TagsError(what);
 }
 
-TagLib::String ToTag(const std::string& text) { return TagLib::String(text, TagLib::String::UTF8); }
-std::string FromTag(const TagLib::String& text) { return text.to8Bit(true); }
 TagLib::ByteVector ToBytes(const std::vector<char>& data) {
     return TagLib::ByteVector(data.data(), static_cast<unsigned int>(data.size()));
 }

@@ -26,6 +26,7 @@
 
 #include "audio/audio_file_type.h"
 #include "audio/edited_file_stream.h"
+#include "audio/tag_text.h"
 #include "platform/file_replacement.h"
 
 namespace chm {
@@ -41,9 +42,6 @@ public:
 void Check(bool condition, const char* what) {
     if (!condition) throw PropertiesError(what);
 }
-
-TagLib::String ToTag(const std::string& text) { return TagLib::String(text, TagLib::String::UTF8); }
-std::string FromTag(const TagLib::String& text) { return text.to8Bit(true); }
 
 // ---------------------------------------------------------------------------------------------
 // Values
