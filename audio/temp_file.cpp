@@ -71,14 +71,14 @@ bool TouchFile(const std::string& path) {
     return ::futimens(fd.Get(), nullptr) == 0;  // both times become now
 }
 
-TemporaryFile::~TemporaryFile() {
-    if (!path_.empty() && PathExists(path_)) RemoveFile(path_);
-}
+TemporaryFile::~TemporaryFile() { name_.RemoveIfOurs(); }
 
 bool TemporaryFile::Reserve(const std::string& extension) {
-    if (!path_.empty()) return true;
-    path_ = MakeTempFileName(extension);
-    return !path_.empty();
+    if (IsReserved()) return true;
+    const std::string path = MakeTempFileName(extension);
+    if (path.empty()) return false;
+    name_ = PinnedName(path);
+    return true;
 }
 
 }  // namespace chm

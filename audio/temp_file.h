@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/temp_files.h"
+
 namespace chm {
 
 // The folder where the audio engine keeps its temporary files; empty when there is none.
@@ -24,11 +26,13 @@ public:
 
     // A name from MakeTempFileName(extension); false when none could be reserved.
     bool Reserve(const std::string& extension = {});
-    bool IsReserved() const { return !path_.empty(); }
-    const std::string& Path() const { return path_; }
+    bool IsReserved() const { return !name_.Path().empty(); }
+    const std::string& Path() const { return name_.Path(); }
 
 private:
-    std::string path_;
+    // A step that fails deletes its partial file itself, and the freed name may then go to a
+    // file converted at the same time: only our own file is deleted here.
+    PinnedName name_;
 };
 
 // Creates the file if missing and sets its access and write times to now.

@@ -10,6 +10,7 @@
 #include "engine/file_list_item.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
+#include "platform/temp_files.h"
 #include "wm/format_document.h"
 #include "wm/format_presets.h"
 #include "wm/wma_document.h"
@@ -125,9 +126,11 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
     SetCurrentProgress(&progress);
     bool result = false;
     std::string output_path;
+    PinnedName reserved;
     try {
         // 3.
         output_path = job_.MakeOutputPath(item.Path());
+        reserved = PinnedName(output_path);
         item.SetOutput(output_path, std::move(recipe));
         // 4.
         switch (GetAudioFileType(item.Path())) {
@@ -147,7 +150,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
                 }
                 // Cannot normally reach the list; the row stays as it was, and no writer will
                 // fill the name reserved for it.
-                RemoveFile(output_path);
+                reserved.RemoveIfOurs();
                 result = false;
                 break;
         }
@@ -156,9 +159,16 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
         progress.Fail();
         result = false;
     }
-    // 5. No partial output, nor the reserved name, survives a failed or cancelled file.
-    if ((progress.IsCancelled() || progress.IsFailed()) && !output_path.empty() && PathExists(output_path))
-        RemoveFile(output_path);
+    // 5. No partial output, nor the reserved name, survives a failed or cancelled file. A writer
+    //    that gave up has deleted its file already, and the name may since have gone to a file
+    //    converted at the same time: only our own file goes. A writer that finished made the
+    //    file ours even when its tags replaced it (a cancel that came too late to stop it).
+    if ((progress.IsCancelled() || progress.IsFailed()) && !output_path.empty()) {
+        if (result && PathExists(output_path))
+            RemoveFile(output_path);
+        else
+            reserved.RemoveIfOurs();
+    }
     // 6.
     SetCurrentProgress(nullptr);
     return result;

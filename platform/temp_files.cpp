@@ -1,6 +1,7 @@
 #include "platform/temp_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,5 +29,27 @@ Reservation ReserveName(const std::string& path) {
 }
 
 bool ReserveNewFile(const std::string& path) { return ReserveName(path) == Reservation::kReserved; }
+
+// O_PATH: pinning needs no permission to read the file, only to reach it.
+PinnedName::PinnedName(const std::string& path)
+    : path_(path), pin_(path.empty() ? -1 : ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)) {}
+
+bool PinnedName::IsOurs() const {
+    if (!pin_.IsValid()) return false;
+    struct stat pinned;
+    struct stat named;
+    return ::fstat(pin_.Get(), &pinned) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+           pinned.st_dev == named.st_dev && pinned.st_ino == named.st_ino;
+}
+
+void PinnedName::RemoveIfOurs() {
+    if (!path_.empty() && (pin_.IsValid() ? IsOurs() : PathExists(path_))) RemoveFile(path_);
+    Release();
+}
+
+void PinnedName::Release() {
+    path_.clear();
+    pin_.Reset();
+}
 
 }  // namespace chm

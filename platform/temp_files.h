@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace chm {
 
 // The user's temporary folder (TMPDIR, else /tmp), without a trailing separator; empty if unusable.
@@ -21,5 +23,31 @@ enum class Reservation {
 Reservation ReserveName(const std::string& path);
 // True when the name was reserved.
 bool ReserveNewFile(const std::string& path);
+
+// The file that a reservation made, pinned by a descriptor so that its inode cannot be reused
+// while this lives. A writer that gives up deletes its partial file by name; the name is then
+// free, and another thread or program may reserve it at once. The holder's own clean-up must not
+// delete that newcomer's file: it removes the name only while it still names the pinned file.
+class PinnedName {
+public:
+    PinnedName() = default;
+    // Pins what `path` names now, which must be the caller's own reserved file.
+    explicit PinnedName(const std::string& path);
+    PinnedName(PinnedName&&) noexcept = default;
+    PinnedName& operator=(PinnedName&&) noexcept = default;
+
+    const std::string& Path() const { return path_; }
+    // The name still refers to the pinned file.
+    bool IsOurs() const;
+    // Removes the name when it is still ours; a file that could not be pinned (no descriptor
+    // left) is removed if it exists. Unpins either way.
+    void RemoveIfOurs();
+    // Lets the name go without touching it.
+    void Release();
+
+private:
+    std::string path_;
+    UniqueFd pin_;
+};
 
 }  // namespace chm

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <memory>
 #include <set>
 
 #include "audio/work_pacer.h"
 #include "platform/file_system.h"
+#include "platform/temp_files.h"
 #include "platform/tick.h"
 #include "tests/support/test_files.h"
 
@@ -101,6 +103,45 @@ TEST(TempFileTest, TemporaryFileReservesOnceAndTakesItsFileAlong) {
         test::WriteTextFile(kept, "written by the work");
     }
     EXPECT_FALSE(PathExists(kept));
+}
+
+// A failed step deletes its partial file by name, and the lowest free number goes at once to the
+// next file reserved, in this run or another: the first holder's clean-up must leave that alone.
+TEST(TempFileTest, AHolderWhoseFileWasDeletedLeavesTheNameToItsNewHolder) {
+    std::string name;
+    auto first = std::make_unique<TemporaryFile>();
+    ASSERT_TRUE(first->Reserve("wav"));
+    name = first->Path();
+    ASSERT_TRUE(RemoveFile(name));  // the failed step's own clean-up
+    TemporaryFile second;
+    ASSERT_TRUE(second.Reserve("wav"));
+    ASSERT_EQ(second.Path(), name);
+    test::WriteTextFile(name, "the second file");
+    first.reset();
+    EXPECT_EQ(test::ReadTextFile(name), "the second file");
+}
+
+TEST(TempFileTest, PinnedNameRemovesOnlyItsOwnFile) {
+    test::ScratchDir dir;
+    const std::string name = dir.File("song.wav");
+    ASSERT_TRUE(ReserveNewFile(name));
+    PinnedName own(name);
+    EXPECT_TRUE(own.IsOurs());
+    own.RemoveIfOurs();
+    EXPECT_FALSE(PathExists(name));
+
+    ASSERT_TRUE(ReserveNewFile(name));
+    PinnedName replaced(name);
+    ASSERT_TRUE(RemoveFile(name));
+    ASSERT_TRUE(ReserveNewFile(name));  // the same name, now another file's
+    EXPECT_FALSE(replaced.IsOurs());
+    replaced.RemoveIfOurs();
+    EXPECT_TRUE(IsRegularFile(name));
+
+    PinnedName released(name);
+    released.Release();
+    released.RemoveIfOurs();
+    EXPECT_TRUE(IsRegularFile(name));
 }
 
 TEST(WorkPacerTest, IntervalIsAtLeast55) {
