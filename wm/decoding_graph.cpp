@@ -28,7 +28,7 @@ constexpr GstClockTime kStartPoll = 100 * GST_MSECOND;
 // A decoder that neither starts nor fails within this time is taken as failed.
 constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 
-// The source pushes the file in blocks of this size (see OfferPushOnly).
+// The source pushes the file in blocks of this size.
 constexpr guint kReadBlock = 65536;
 
 // What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
@@ -65,18 +65,6 @@ bool CanLoad(const std::string& source) {
 bool SameFile(const std::string& source, const std::string& target) {
     std::error_code ec;
     return std::filesystem::equivalent(source, target, ec) && !ec;
-}
-
-// The source offers to push its data (seekable) and never to let it be pulled, so that
-// decodebin's demuxer gets its first data only after decodebin has connected it. A demuxer that
-// pulled the data itself would start reading while decodebin still plugs it, and decodebin drops
-// the errors raised in that window: a corrupt file would then never fail, it would hang.
-GstPadProbeReturn OfferPushOnly(GstPad*, GstPadProbeInfo* info, gpointer) {
-    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
-    if (GST_QUERY_TYPE(query) != GST_QUERY_SCHEDULING) return GST_PAD_PROBE_OK;
-    gst_query_set_scheduling(query, GST_SCHEDULING_FLAG_SEEKABLE, 1, -1, 0);
-    gst_query_add_scheduling_mode(query, GST_PAD_MODE_PUSH);
-    return GST_PAD_PROBE_HANDLED;
 }
 
 bool IsAudio(GstCaps* caps) {
@@ -133,9 +121,11 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(pcm, "caps", caps.get(), nullptr);
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), queue);
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), queue);
-    GstPtr<GstPad> src_out(gst_element_get_static_pad(src, "src"));
-    if (mode == SourceMode::PushOnly)
-        gst_pad_add_probe(src_out.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, OfferPushOnly, nullptr, nullptr);
+    // decodebin's demuxer gets its first data only after decodebin has connected it. A demuxer
+    // that pulled the data itself would start reading while decodebin still plugs it, and
+    // decodebin drops the errors raised in that window: a corrupt file would then never fail, it
+    // would hang.
+    if (mode == SourceMode::PushOnly) OfferPushOnly(src);
     return gst_element_link(src, decode) && gst_element_link(queue, convert) && gst_element_link(convert, pcm) &&
            gst_element_link_pads(pcm, "src", g.tap, "In") && gst_element_link_pads(g.tap, "Out", sink, "sink");
 }

@@ -8,6 +8,23 @@ GstPtr<GstElement> MakeElement(const char* factory) {
     return GstPtr<GstElement>(element);
 }
 
+namespace {
+
+GstPadProbeReturn AnswerPushOnly(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (GST_QUERY_TYPE(query) != GST_QUERY_SCHEDULING) return GST_PAD_PROBE_OK;
+    gst_query_set_scheduling(query, GST_SCHEDULING_FLAG_SEEKABLE, 1, -1, 0);
+    gst_query_add_scheduling_mode(query, GST_PAD_MODE_PUSH);
+    return GST_PAD_PROBE_HANDLED;
+}
+
+}  // namespace
+
+void OfferPushOnly(GstElement* source) {
+    GstPtr<GstPad> out(gst_element_get_static_pad(source, "src"));
+    if (out) gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, AnswerPushOnly, nullptr, nullptr);
+}
+
 GstGraph::GstGraph() : pipeline_(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr)))) {}
 
 GstElement* GstGraph::Add(GstPtr<GstElement> element) {

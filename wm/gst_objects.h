@@ -30,6 +30,10 @@ using GstPtr = std::unique_ptr<T, GstRelease<T>>;
 // A new element of the named factory, owned (not floating); empty when it cannot be made.
 GstPtr<GstElement> MakeElement(const char* factory);
 
+// Makes a source offer to push its data (seekable) and never to let it be pulled, so that the
+// element after it reads only what it is given, when it is given it.
+void OfferPushOnly(GstElement* source);
+
 // One pipeline: however the job that runs it ends, the pipeline is stopped and released.
 class GstGraph {
 public:

@@ -1,11 +1,12 @@
 // The WMA encode: a source (a WAV parser, or a decoder for MP3 and WMA sources) connected to
-// the ASF writer, a bin of audioconvert ! audioresample ! capsfilter ! queue ! avenc_wmav2 !
-// avmux_asf ! filesink whose input pin is the converter's input; the queue lets the encoder run
-// on a thread of its own beside the reading and converting. Like the platform's writer it takes
-// any PCM and converts it to its profile's format (for the built profile, only the sample type
-// changes). The writer's encoding profile is built from the PCM that actually arrives there: the
-// stream's caps are held at that pin until the profile is built and applied, so that the encoder
-// opens with the profile's format and bit rate.
+// the ASF writer, a bin of audioconvert ! audioresample ! capsfilter ! avenc_wmav2 ! avmux_asf !
+// filesink whose input pin is the converter's input. The encoder runs on the reading thread: a
+// queue before it woke a thread per block of samples and cost more than the reading it
+// overlapped. Like the platform's writer it takes any PCM and converts it to its profile's
+// format (for the built profile, only the sample type changes). The writer's encoding profile is
+// built from the PCM that actually arrives there: the stream's caps are held at that pin until
+// the profile is built and applied, so that the encoder opens with the profile's format and bit
+// rate.
 #include "wm/wma_writer.h"
 
 #include <gst/audio/audio.h>
@@ -72,13 +73,12 @@ public:
         GstElement* convert = AddPart("audioconvert");
         GstElement* resample = AddPart("audioresample");
         format_ = AddPart("capsfilter");
-        GstElement* queue = AddPart("queue");
         encoder_ = AddPart("avenc_wmav2");
         GstElement* muxer = AddPart("avmux_asf");  // rank none: only ever made by name
         sink_ = AddPart("filesink");
-        if (!convert || !resample || !format_ || !queue || !encoder_ || !muxer || !sink_) return false;
-        if (!Linked(convert, resample) || !Linked(resample, format_) || !Linked(format_, queue) ||
-            !Linked(queue, encoder_) || !Linked(encoder_, muxer) || !Linked(muxer, sink_))
+        if (!convert || !resample || !format_ || !encoder_ || !muxer || !sink_) return false;
+        if (!Linked(convert, resample) || !Linked(resample, format_) || !Linked(format_, encoder_) ||
+            !Linked(encoder_, muxer) || !Linked(muxer, sink_))
             return false;
         GstPtr<GstPad> target(gst_element_get_static_pad(convert, "sink"));
         GstPad* ghost = gst_ghost_pad_new(kWriterInputPin, target.get());
