@@ -1,12 +1,18 @@
 // The header probe and the tags of FLAC, Ogg Vorbis, Opus, AAC and AIFF files made by ffmpeg:
 // channels and rates as ffprobe sees them, tags and pictures read back after a write, and writes
-// that must fail leaving the file exactly as it was.
+// that must fail leaving the file exactly as it was and nothing beside it.
 #include "audio/format_tags.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "tests/audio/format_test_media.h"
 #include "tests/support/test_files.h"
@@ -29,7 +35,45 @@ protected:
             if (entry.path().filename().string().starts_with("~Ve")) return false;
         return true;
     }
+    std::vector<std::string> FolderEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(scratch_.Path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Decoded by ffmpeg into a folder of its own, so that the output's folder holds only what
+    // the writer left there.
+    std::vector<float> Decoded(const std::string& path) {
+        return media::DecodeWithFfmpeg(path, elsewhere_.File("decoded.raw"));
+    }
+    // Tags with a picture larger than any padding the encoders leave: the file must grow.
+    static VeFormatTags GrowingTags() {
+        VeFormatTags tags;
+        tags.fields = {{"TITLE", {"Zwölf Töne"}}, {"ARTIST", {"The Sines"}}};
+        std::vector<char> png{'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+        png.resize(64 << 10, 'p');
+        tags.pictures = {{"image/png", 3, "", png}};
+        return tags;
+    }
+    // Writes GrowingTags in a child process that may not make a file longer than this one is
+    // now; `at_limit` handles the signal the limit raises. The child's exit code: 0 when the
+    // write failed, 1 when it succeeded; -1 when the child did not exit.
+    static int WriteAtTheFileSizeLimit(const std::string& path, void (*at_limit)(int)) {
+        const auto limit = static_cast<rlim_t>(test::FileSizeOf(path) + 16);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, at_limit);
+            const struct rlimit rl = {limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) ::_exit(2);
+            ::_exit(GrowingTags().Write(path) ? 1 : 0);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+        return WEXITSTATUS(status);
+    }
     test::ScratchDir scratch_;
+    test::ScratchDir elsewhere_;
 };
 
 TEST_P(FormatTagsTest, ProbeGivesTheChannelsAndRateThatFfprobeSees) {
@@ -78,6 +122,50 @@ TEST_P(FormatTagsTest, FailedWritesLeaveTheFileAsItWas) {
     info.channels = 9;
     EXPECT_FALSE(ProbeFormatFile(info, not_audio));
     EXPECT_EQ(info.channels, 9);
+}
+
+// A write that grows the file leaves it alone in its folder, with its permissions, the new tags
+// and the audio it had.
+TEST_P(FormatTagsTest, WriteLeavesOnlyTheFileWithItsAudioAndPermissions) {
+    const std::string path = Made("only", 2);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const std::vector<float> audio = Decoded(path);
+    ASSERT_FALSE(audio.empty());
+    const VeFormatTags tags = GrowingTags();
+    const int64_t size = test::FileSizeOf(path);
+    ASSERT_TRUE(tags.Write(path));
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"only." + std::string(GetParam().extension)});
+    EXPECT_GT(test::FileSizeOf(path), size);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    VeFormatTags read;
+    ASSERT_TRUE(read.Read(path));
+    for (const auto& [key, values] : tags.fields) EXPECT_EQ(read.fields[key], values) << key;
+    ASSERT_EQ(read.pictures.size(), 1u);
+    EXPECT_TRUE(read.pictures[0].data == tags.pictures[0].data);
+    EXPECT_TRUE(Decoded(path) == audio) << "the audio changed";
+}
+
+// The file system refuses the grown file half-way (a file size limit, as a full disk would):
+// the file keeps its bytes and no partial file is left beside it.
+TEST_P(FormatTagsTest, WriteThatCannotCompleteLeavesTheFileAsItWas) {
+    const std::string path = Made("full", 2);
+    const auto before = test::ReadFileBytes(path);
+    EXPECT_EQ(WriteAtTheFileSizeLimit(path, SIG_IGN), 0) << "the write reported success";
+    EXPECT_EQ(test::ReadFileBytes(path), before);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"full." + std::string(GetParam().extension)});
+}
+
+// The process ends while the new file is made (here at the file size limit, as at a kill): the
+// file keeps its bytes and nothing is left beside it, named or not.
+TEST_P(FormatTagsTest, WriteCutShortByTheEndOfTheProcessLeavesTheFileAsItWas) {
+    const std::string path = Made("ended", 2);
+    const auto before = test::ReadFileBytes(path);
+    // Ends the process on the spot, running no destructor.
+    EXPECT_EQ(WriteAtTheFileSizeLimit(path, [](int) { ::_exit(3); }), 3) << "the write was not cut short";
+    EXPECT_EQ(test::ReadFileBytes(path), before);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"ended." + std::string(GetParam().extension)});
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTagsTest, ::testing::ValuesIn(formats::Formats()),
