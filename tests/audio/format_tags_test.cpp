@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/audio/format_test_media.h"
+#include "tests/support/process_memory.h"
 #include "tests/support/test_files.h"
 
 namespace chm {
@@ -166,6 +167,34 @@ TEST_P(FormatTagsTest, WriteCutShortByTheEndOfTheProcessLeavesTheFileAsItWas) {
     EXPECT_EQ(WriteAtTheFileSizeLimit(path, [](int) { ::_exit(3); }), 3) << "the write was not cut short";
     EXPECT_EQ(test::ReadFileBytes(path), before);
     EXPECT_EQ(FolderEntries(), std::vector<std::string>{"ended." + std::string(GetParam().extension)});
+}
+
+// Memory stays flat whatever the length of the file, even where the grown tag takes more pages
+// and every Ogg page after it gets a new number: 40 minutes cost no more than a few seconds.
+TEST(FormatTagsMemoryTest, LongOggIsTaggedWithoutHoldingItInMemory) {
+    test::ScratchDir scratch;
+    const std::string part = scratch.File("part.ogg");
+    const std::string path = scratch.File("long.ogg");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-f lavfi -i sine=f=440:d=20 -ac 2 -c:a libvorbis -q:a 10 " +
+                           media::Quoted(part)));
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-stream_loop 119 -i " + media::Quoted(part) +
+                           " -c copy -map_metadata -1 " + media::Quoted(path)));
+    const int64_t size = test::FileSizeOf(path);
+    ASSERT_GT(size, 32 << 20);
+    VeFormatTags tags;
+    tags.fields = {{"TITLE", {"Long"}}};
+    tags.pictures = {{"image/png", 3, "", std::vector<char>(64 << 10, 'p')}};
+    ASSERT_TRUE(test::ResetPeakMemory());
+    const int64_t resident = test::MemoryStatus("VmRSS:");
+    ASSERT_TRUE(tags.Write(path));
+    const int64_t peak = test::MemoryStatus("VmHWM:");
+    ASSERT_GT(resident, 0);
+    EXPECT_LT(peak - resident, 8 << 20) << "peak " << peak << " from " << resident;
+    EXPECT_GT(test::FileSizeOf(path), size);
+    VeFormatTags read;
+    ASSERT_TRUE(read.Read(path));
+    EXPECT_EQ(read.fields["TITLE"], tags.fields["TITLE"]);
+    EXPECT_EQ(read.pictures.size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTagsTest, ::testing::ValuesIn(formats::Formats()),
