@@ -189,12 +189,19 @@ TEST(FormatTagsMemoryTest, LongOggIsTaggedWithoutHoldingItInMemory) {
     ASSERT_TRUE(tags.Write(path));
     const int64_t peak = test::MemoryStatus("VmHWM:");
     ASSERT_GT(resident, 0);
-    EXPECT_LT(peak - resident, 8 << 20) << "peak " << peak << " from " << resident;
     EXPECT_GT(test::FileSizeOf(path), size);
     VeFormatTags read;
     ASSERT_TRUE(read.Read(path));
     EXPECT_EQ(read.fields["TITLE"], tags.fields["TITLE"]);
     EXPECT_EQ(read.pictures.size(), 1u);
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer keeps freed blocks aside to catch late uses: every page TagLib read and let
+    // go would still count as resident.
+    (void)peak;
+    GTEST_SKIP() << "resident memory says nothing under AddressSanitizer";
+#else
+    EXPECT_LT(peak - resident, 8 << 20) << "peak " << peak << " from " << resident;
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatTagsTest, ::testing::ValuesIn(formats::Formats()),
