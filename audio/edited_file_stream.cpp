@@ -118,7 +118,11 @@ void EditedFileStream::Replace(int64_t start, int64_t length, const TagLib::Byte
     const size_t first = SplitAt(start);
     const size_t last = SplitAt(start + length);
     pieces_.erase(pieces_.begin() + static_cast<long>(first), pieces_.begin() + static_cast<long>(last));
-    if (!data.isEmpty()) pieces_.insert(pieces_.begin() + static_cast<long>(first), Piece{Piece::kChanged, data.size(), data});
+    // A copy of only these bytes: TagLib's vectors share their storage, and a few bytes cut from
+    // a block it read (an Ogg page's new number) would keep the whole block alive.
+    if (!data.isEmpty())
+        pieces_.insert(pieces_.begin() + static_cast<long>(first),
+                       Piece{Piece::kChanged, data.size(), TagLib::ByteVector(data.data(), data.size())});
     length_ += static_cast<int64_t>(data.size()) - length;
 }
 

@@ -1,7 +1,5 @@
 #include "audio/format_tags.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
@@ -17,18 +15,17 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <stdexcept>
-#include <system_error>
+#include <utility>
 
+#include "audio/edited_file_stream.h"
 #include "audio/tag_text.h"
-#include "platform/unique_fd.h"
+#include "platform/file_replacement.h"
 
 namespace chm {
 namespace {
@@ -51,7 +48,7 @@ std::vector<char> FromBytes(const TagLib::ByteVector& data) { return std::vector
 // One file of the new formats, opened through TagLib as the type its name says: the stream is
 // declared first so that it is closed after the file that reads through it.
 struct TaggedFile {
-    std::unique_ptr<TagLib::FileStream> stream;
+    std::unique_ptr<TagLib::IOStream> stream;
     std::unique_ptr<TagLib::File> file;
     AudioFileType type = AudioFileType::Unsupported;
 };
@@ -78,18 +75,33 @@ std::unique_ptr<TagLib::File> OpenAs(AudioFileType type, TagLib::IOStream* strea
     }
 }
 
-// Only a regular file that holds audio of its type opens: a pipe under the name would block,
-// and tags are never attached to something that is not audio.
-void Open(const std::string& path, AudioFileType type, bool for_writing, TaggedFile& tagged) {
+// Tags are never attached to something that is not audio of its type.
+void OpenThrough(std::unique_ptr<TagLib::IOStream> stream, AudioFileType type, TaggedFile& tagged) {
     tagged.type = type;
-    struct stat st;
-    Check(::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "not a regular file");
-    tagged.stream = std::make_unique<TagLib::FileStream>(path.c_str(), !for_writing);
-    Check(tagged.stream->isOpen() && (!for_writing || !tagged.stream->readOnly()), "cannot open the file");
+    tagged.stream = std::move(stream);
     tagged.file = OpenAs(tagged.type, tagged.stream.get());
     Check(tagged.file != nullptr, "not a tagged format");
     const TagLib::AudioProperties* audio = tagged.file->audioProperties();
     Check(tagged.file->isValid() && audio && audio->sampleRate() > 0, "no audio of its type");
+}
+
+// Reading goes straight to the file, opened read-only. Only a regular file opens: a pipe under
+// the name would block.
+void OpenForReading(const std::string& path, AudioFileType type, TaggedFile& tagged) {
+    struct stat st;
+    Check(::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "not a regular file");
+    auto stream = std::make_unique<TagLib::FileStream>(path.c_str(), true);
+    Check(stream->isOpen(), "cannot open the file");
+    OpenThrough(std::move(stream), type, tagged);
+}
+
+// Writing goes to the original seen with its changes kept aside: TagLib rewrites a file in
+// place, moving the audio behind a grown tag, and does not check its writes, so a failure
+// half-way would leave neither the old file nor the new one.
+void OpenForEditing(const FileReplacement& original, const std::string& path, AudioFileType type,
+                    TaggedFile& tagged) {
+    OpenThrough(std::make_unique<EditedFileStream>(original.OriginalFd(), original.OriginalSize(), path), type,
+                tagged);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -184,48 +196,6 @@ void WritePictures(TaggedFile& tagged, const std::vector<VeTagPicture>& pictures
 }
 
 // ---------------------------------------------------------------------------------------------
-// The copy that a write goes to: a file of its own beside the target (the same file system, so
-// that the rename is atomic), removed unless it took the target's place.
-
-class SiblingCopy {
-public:
-    // A file marked read-only stays as it is, even for a process that could override the mark.
-    explicit SiblingCopy(const std::string& target) : target_(target) {
-        struct stat st;
-        Check(::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) &&
-                  ::access(target.c_str(), W_OK) == 0,
-              "the file is read-only");
-        const size_t slash = target.find_last_of('/');
-        std::string pattern = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "~VeXXXXXX";
-        UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
-        Check(fd.IsValid(), "cannot make the copy");
-        path_ = pattern;
-        std::error_code ec;
-        std::filesystem::copy_file(target, path_, std::filesystem::copy_options::overwrite_existing, ec);
-        Check(!ec, "cannot copy the file");
-    }
-    ~SiblingCopy() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    SiblingCopy(const SiblingCopy&) = delete;
-    SiblingCopy& operator=(const SiblingCopy&) = delete;
-
-    const std::string& Path() const { return path_; }
-    void Replace() {
-        {
-            UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-            Check(fd.IsValid() && ::fsync(fd.Get()) == 0, "cannot flush the copy");
-        }
-        Check(::rename(path_.c_str(), target_.c_str()) == 0, "cannot replace the file");
-        path_.clear();
-    }
-
-private:
-    std::string target_;
-    std::string path_;
-};
-
-// ---------------------------------------------------------------------------------------------
 // The channels of an AAC track. The sample entry's channel count is a template field that many
 // writers leave at 2 whatever the stream holds; the stream's own AudioSpecificConfig (in the
 // "esds" box) tells the truth.
@@ -292,7 +262,7 @@ int AacChannels(TagLib::MP4::File& file) {
 bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
     try {
         TaggedFile tagged;
-        Open(path, GetAudioFileType(path), false, tagged);
+        OpenForReading(path, GetAudioFileType(path), tagged);
         const TagLib::AudioProperties& audio = *tagged.file->audioProperties();
         VeFormatMediaInfo probed(tagged.type);
         probed.channels = audio.channels();
@@ -319,7 +289,7 @@ bool VeFormatTags::Read(const std::string& path) {
     Clear();
     try {
         TaggedFile tagged;
-        Open(path, GetAudioFileType(path), false, tagged);
+        OpenForReading(path, GetAudioFileType(path), tagged);
         for (const auto& [key, values] : tagged.file->properties()) {
             auto& texts = fields[FromTag(key)];
             for (const auto& value : values) texts.push_back(FromTag(value));
@@ -336,22 +306,25 @@ bool VeFormatTags::Write(const std::string& path) const {
     try {
         const AudioFileType type = GetAudioFileType(path);
         Check(IsTaggedFormat(type), "not a tagged format");
-        SiblingCopy copy(path);
-        {
-            TaggedFile tagged;
-            // The copy's name has no extension: the type is the target's.
-            Open(copy.Path(), type, true, tagged);
-            TagLib::PropertyMap map;
-            for (const auto& [key, values] : fields) {
-                TagLib::StringList texts;
-                for (const auto& value : values) texts.append(ToTag(value));
-                map.insert(ToTag(key), texts);
-            }
-            tagged.file->setProperties(map);
-            WritePictures(tagged, pictures);
-            Check(tagged.file->save(), "the tags could not be saved");
+        // A file marked read-only stays as it is, even for a process that could override the mark.
+        FileReplacement replacement;
+        Check(replacement.Open(path), "the file cannot be replaced");
+        TaggedFile tagged;
+        OpenForEditing(replacement, path, type, tagged);
+        TagLib::PropertyMap map;
+        for (const auto& [key, values] : fields) {
+            TagLib::StringList texts;
+            for (const auto& value : values) texts.append(ToTag(value));
+            map.insert(ToTag(key), texts);
         }
-        copy.Replace();
+        tagged.file->setProperties(map);
+        WritePictures(tagged, pictures);
+        Check(tagged.file->save(), "the tags could not be saved");
+        // The new contents take the file's place only once they are complete on disk.
+        const int out = replacement.CreateNew();
+        Check(out >= 0, "cannot make the new file");
+        Check(static_cast<const EditedFileStream&>(*tagged.stream).WriteTo(out), "cannot write the new file");
+        Check(replacement.Commit(), "cannot replace the file");
         return true;
     } catch (const std::exception&) {
         return false;

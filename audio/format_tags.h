@@ -44,9 +44,9 @@ public:
     // Fills the record from the file; a file that cannot be read as its type gives an empty
     // record and false.
     bool Read(const std::string& path);
-    // Replaces the file's fields and pictures with the record's. The tags are written into a
-    // copy beside the file, which takes the file's place only when complete: a failure leaves
-    // the file as it was.
+    // Replaces the file's fields and pictures with the record's. The new file is made beside
+    // the old one, without a name where the file system allows, and takes its place only when
+    // complete: a failure leaves the file as it was and nothing beside it.
     bool Write(const std::string& path) const;
     bool HasContent() const { return !fields.empty() || !pictures.empty(); }
     void Clear();

@@ -30,12 +30,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process_memory.h"
 #include "tests/support/test_files.h"
 
 namespace chm {
 namespace {
 
+using test::MemoryStatus;
 using test::ReadFileBytes;
+using test::ResetPeakMemory;
 using test::ScratchDir;
 using test::WriteTextFile;
 
@@ -383,24 +386,6 @@ int64_t WriteSilentMp3(const std::string& path, size_t head, size_t tail, int64_
     const bool ok = put(head, 0) && ::ftruncate(fd, size) == 0 && put(tail, size - tail_bytes);
     ::close(fd);
     return ok ? size : -1;
-}
-
-// A field of this process's memory status ("VmRSS:", "VmHWM:"), in bytes; -1 when missing.
-int64_t MemoryStatus(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) return std::atoll(line.c_str() + field.size()) * 1024;
-    }
-    return -1;
-}
-
-// Starts the peak of resident memory ("VmHWM") again from what is resident now.
-bool ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return clear.good();
 }
 
 // ---------------------------------------------------------------------------------------------
