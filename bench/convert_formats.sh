@@ -71,6 +71,18 @@ printf 'ten minutes, 44.1 kHz stereo WMA to mono WMA at %s (best of 3: wall seco
 printf '  tavorin-chm %.3f (%.2f)   ffmpeg wmav2 %.3f (%.2f)\n' "$t_chm_wma" "$c_chm_wma" "$t_ffmpeg_wma" "$c_ffmpeg_wma"
 awk -v c="$t_chm_wma" -v f="$t_ffmpeg_wma" 'BEGIN { printf "  wall ratio to ffmpeg %.2f (target <= 1.5)\n", c / f }'
 printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.wma")"
+# Where the time goes, and what GStreamer's own elements take for the whole route on one thread
+# (decode, downmix, encode, no fold or temporary files) and on two (a queue between decoding and
+# encoding, which a fold over the whole file cannot have: the mix's scale needs every sample first).
+"$build/bench/graph_route_phases" "$work/in.wma"
+plain="gst-launch-1.0 -q filesrc location='$work/in.wma' ! decodebin ! audioconvert ! audio/x-raw,channels=1,format=F32LE"
+encode="avenc_wmav2 bitrate=48000 ! avmux_asf ! filesink location='$work/out-gst.wma'"
+read -r t_gst c_gst <<< "$(best_of_three "$plain ! $encode")"
+read -r t_gst_q c_gst_q <<< "$(best_of_three "$plain ! queue ! $encode")"
+printf '  gst-launch decode ! downmix ! encode: one thread %.3f (%.2f)   two threads %.3f (%.2f)\n' \
+    "$t_gst" "$c_gst" "$t_gst_q" "$c_gst_q"
+awk -v g="$t_gst" -v q="$t_gst_q" -v f="$t_ffmpeg_wma" \
+    'BEGIN { printf "  wall ratio to ffmpeg: gst-launch one thread %.2f, two threads %.2f\n", g / f, q / f }'
 
 # Peak resident memory in MiB of one run of a shell command.
 peak_mib() {
@@ -97,5 +109,6 @@ for row in "flac|FLAC|-c:a flac" "opus|Opus|-c:a libopus -b:a 64k" "m4a|AAC|-c:a
         'BEGIN { printf "  wall ratio to ffmpeg %.2f (target <= 1.5)   peak memory %.1f MiB (target < 64)\n", c / f, m }'
     printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.$ext")"
     printf '  ffmpeg output:      %s\n' "$(probe "$work/out-ffmpeg.$ext")"
+    "$build/bench/graph_route_phases" "$work/in.$ext"
     rm -rf "$work/chm"/* "$work/in.$ext"
 done

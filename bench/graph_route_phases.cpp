@@ -1,0 +1,123 @@
+// Where the time of a conversion through the decoding graph goes: the decode into the
+// temporary WAV, reading it into the stores, the fold (mix), the temporary mono WAV and the
+// encode, each timed alone (wall and processor seconds, best of three by wall time) on the
+// files given, with the steps the conversion worker runs. Used by convert_formats.sh.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "audio/audio_file_type.h"
+#include "audio/temp_file.h"
+#include "audio/wav_file.h"
+#include "processing/channel_ops.h"
+#include "wm/decoding_graph.h"
+#include "wm/format_document.h"
+#include "wm/format_presets.h"
+#include "wm/wma_document.h"
+
+namespace chm {
+namespace {
+
+// The documents' own encode step, reached from here.
+struct WmaRoute : VeWmaDocument {
+    using VeAudioDocument::AudioData;
+    using VeGraphDocument::DecodeDepth;
+    using VeWmaDocument::Encode;
+};
+struct FormatRoute : VeFormatDocument {
+    using VeFormatDocument::VeFormatDocument;
+    using VeAudioDocument::AudioData;
+    using VeFormatDocument::DecodeDepth;
+    using VeFormatDocument::Encode;
+};
+
+struct Clock {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+
+Clock Now() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    return {std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(),
+            seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+constexpr int kPhases = 5;
+constexpr const char* kPhaseNames[kPhases] = {"decode", "load", "fold", "mono wav", "encode"};
+
+// One conversion, phase by phase; false when a phase fails.
+template <typename Route>
+bool RunOnce(Route& route, const std::string& input, const std::string& output, Clock (&spent)[kPhases]) {
+    TemporaryFile decoded;
+    TemporaryFile mono;
+    if (!decoded.Reserve("wav") || !mono.Reserve("wav")) return false;
+    Clock marks[kPhases + 1];
+    marks[0] = Now();
+    bool ok = DecodeToWav(input, decoded.Path(), nullptr, route.DecodeDepth());
+    marks[1] = Now();
+    ok = ok && LoadWav(route.AudioData(), decoded.Path(), nullptr);
+    marks[2] = Now();
+    ok = ok && route.FoldToMono(static_cast<int>(ConversionMethod::MixChannels), nullptr);
+    marks[3] = Now();
+    ok = ok && SaveWav(route.AudioData(), mono.Path(), nullptr);
+    marks[4] = Now();
+    ok = ok && route.Encode(mono.Path(), output, route.AudioData(), nullptr);
+    marks[5] = Now();
+    for (int i = 0; i < kPhases; ++i)
+        spent[i] = {marks[i + 1].wall - marks[i].wall, marks[i + 1].cpu - marks[i].cpu};
+    return ok;
+}
+
+template <typename MakeRoute>
+bool Measure(const std::string& input, MakeRoute make_route) {
+    TemporaryFile output;
+    const std::string extension = input.substr(input.find_last_of('.') + 1);
+    if (!output.Reserve(extension)) return false;
+    Clock best[kPhases];
+    double best_total = -1.0;
+    for (int run = 0; run < 3; ++run) {
+        auto route = make_route();
+        Clock spent[kPhases];
+        if (!RunOnce(*route, input, output.Path(), spent)) {
+            std::fprintf(stderr, "%s: a phase failed\n", input.c_str());
+            return false;
+        }
+        double total = 0.0;
+        for (const Clock& phase : spent) total += phase.wall;
+        if (best_total < 0.0 || total < best_total) {
+            best_total = total;
+            std::copy(spent, spent + kPhases, best);
+        }
+    }
+    std::printf("  %s, phase by phase (best of 3: wall seconds, processor seconds)\n   ", input.c_str());
+    for (int i = 0; i < kPhases; ++i) std::printf(" %s %.3f (%.2f)", kPhaseNames[i], best[i].wall, best[i].cpu);
+    std::printf("   total %.3f\n", best_total);
+    return true;
+}
+
+}  // namespace
+}  // namespace chm
+
+int main(int argc, char** argv) {
+    using namespace chm;
+    bool ok = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string input = argv[i];
+        const AudioFileType type = GetAudioFileType(input);
+        if (type == AudioFileType::Wma) {
+            ok = Measure(input, [] { return std::make_unique<WmaRoute>(); }) && ok;
+        } else if (const FormatPreset* preset = FindFormatPreset(type)) {
+            ok = Measure(input, [preset] { return std::make_unique<FormatRoute>(*preset); }) && ok;
+        } else {
+            std::fprintf(stderr, "%s: not a format decoded through the graph\n", input.c_str());
+            ok = false;
+        }
+    }
+    return ok ? 0 : 1;
+}
