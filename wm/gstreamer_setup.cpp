@@ -22,6 +22,14 @@ std::vector<std::string> PluginFolders() {
     return folders;
 }
 
+// libav's Opus decoder gives the samples of libopus's opusdec (to one step of 16 bits, the same
+// length after the pre-skip) in less than half its time; decodebin plugs the decoder of highest
+// rank. Without gst-libav's decoder opusdec stays the one.
+void PreferFasterDecoders() {
+    GstPtr<GstPluginFeature> decoder(gst_registry_lookup_feature(gst_registry_get(), "avdec_opus"));
+    if (decoder) gst_plugin_feature_set_rank(decoder.get(), GST_RANK_PRIMARY + 1);
+}
+
 bool Initialise() {
     GError* error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
@@ -37,6 +45,7 @@ bool Initialise() {
     for (const std::string& folder : PluginFolders())
         if (IsDirectory(folder)) gst_registry_scan_path(gst_registry_get(), folder.c_str());
     gst_registry_fork_set_enabled(fork);
+    PreferFasterDecoders();
     return true;
 }
 
