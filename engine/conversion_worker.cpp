@@ -34,13 +34,11 @@ bool RunStep(TaskProgress& progress, uint32_t budget, Step step) {
     return ok;
 }
 
-// Read, fold, write through a format's document. Its temporary sample files go with the
-// caller's document.
+// Read, fold, write through a format's document, on a progress already started with the sum
+// of the three budgets. Its temporary sample files go with the caller's document.
 bool ConvertThroughDocument(VeAudioDocument& document, const std::string& input_path, const std::string& output_path,
                             int method, TaskProgress& progress, uint32_t reader_budget, uint32_t fold_budget,
                             uint32_t writer_budget) {
-    // 1.
-    progress.Reset(reader_budget + fold_budget + writer_budget);
     // 3. Reader step.
     bool result = RunStep(progress, reader_budget, [&](TaskProgress& child) { return document.Load(input_path, &child); });
     // 4. Fold step.
@@ -177,7 +175,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
 bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::string& output_path,
                                       TaskProgress& progress) {
     // 1.
-    progress.Reset(kWavBudget);
+    StartFileProgress(progress, kWavBudget);
     // 2.
     VeAudioData data;
     // 3. Reader step.
@@ -197,6 +195,8 @@ bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::
 
 bool ConversionWorker::ConvertMp3File(const std::string& input_path, const std::string& output_path,
                                       TaskProgress& progress) {
+    // 1.
+    StartFileProgress(progress, kMp3ReaderBudget + kMp3FoldBudget + kMp3WriterBudget);
     // 2.
     VeMp3Document document;
     return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, kMp3ReaderBudget,
@@ -205,6 +205,8 @@ bool ConversionWorker::ConvertMp3File(const std::string& input_path, const std::
 
 bool ConversionWorker::ConvertWmaFile(const std::string& input_path, const std::string& output_path,
                                       TaskProgress& progress) {
+    // 1.
+    StartFileProgress(progress, kWmaReaderBudget + kWmaFoldBudget + kWmaWriterBudget);
     // 2.
     VeWmaDocument document;
     return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, kWmaReaderBudget,
@@ -213,9 +215,15 @@ bool ConversionWorker::ConvertWmaFile(const std::string& input_path, const std::
 
 bool ConversionWorker::ConvertFormatFile(const FormatPreset& preset, const std::string& input_path,
                                          const std::string& output_path, TaskProgress& progress) {
+    StartFileProgress(progress, preset.reader_budget + preset.fold_budget + preset.writer_budget);
     VeFormatDocument document(preset);
     return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, preset.reader_budget,
                                   preset.fold_budget, preset.writer_budget);
+}
+
+void ConversionWorker::StartFileProgress(TaskProgress& progress, uint32_t total) {
+    progress.Reset(total);
+    if (IsAbortRequested()) progress.Cancel();
 }
 
 void ConversionWorker::SetCurrentProgress(TaskProgress* progress) {

@@ -71,6 +71,11 @@ protected:
 private:
     bool RunLoop();
     void SetCurrentProgress(TaskProgress* progress);
+    // Step 1 of every pipeline: the file's progress starts over with its budget. A stop that
+    // came after the progress was made current but before this reset would be wiped out by it
+    // (the file would then run to its end): the abort flag, raised before the progress is
+    // cancelled, is looked at again here.
+    void StartFileProgress(TaskProgress& progress, uint32_t total);
 
     WindowHandle target_window_;
     ConversionJob job_;

@@ -376,6 +376,29 @@ TEST_F(ConversionWorkerTest, AbortMidFileCancelsItRemovesItsOutputAndLeavesLater
     EXPECT_TRUE(test::TempEntries().empty());
 }
 
+// A stop that comes after a file's progress became current but before its pipeline starts that
+// progress over (the reset clears a cancel) must still stop the file: here the pipeline starts
+// after the stop, while the abort flag is still up.
+TEST_F(ConversionWorkerTest, AStopJustBeforeAPipelineStartsIsNotWipedOutByItsReset) {
+    const std::string long_path = scratch_.File("long.wav");
+    WriteSilentWav(long_path, 44100u * 600, 44100);
+    FileListItem& current = AddItem(long_path);
+    std::vector<FileListItem*> rows{&current};
+    worker_->Job().Fill(rows, "", 0);
+    ASSERT_TRUE(worker_->Start());
+    ASSERT_TRUE(Eventually([&] { return current.Progress().Done() > 0 || !worker_->IsRunning(); }));
+    ASSERT_TRUE(worker_->Abort());
+    ASSERT_TRUE(Eventually([&] { return !worker_->IsRunning(); }));
+    ASSERT_TRUE(worker_->IsAbortRequested());
+
+    TaskProgress progress;
+    const std::string output = scratch_.File("next (1).wav");
+    EXPECT_FALSE(worker_->ConvertWavFile(MakeStereoWav("next.wav"), output, progress));
+    EXPECT_TRUE(progress.IsCancelled());
+    EXPECT_EQ(progress.Total(), kWavBudget);
+    EXPECT_FALSE(PathExists(output));
+}
+
 TEST_F(ConversionWorkerTest, DestroyingTheWorkerMidFileCancelsAndCleansUp) {
     const std::string long_path = scratch_.File("long.wav");
     WriteSilentWav(long_path, 44100u * 600, 44100);
