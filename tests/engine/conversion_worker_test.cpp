@@ -149,6 +149,17 @@ protected:
         return n;
     }
 
+    // Starts a run of one ten-minute file and waits until the file is being converted.
+    void StartALongFile(FileListItem*& current) {
+        const std::string long_path = scratch_.File("long.wav");
+        WriteSilentWav(long_path, 44100u * 600, 44100);
+        current = &AddItem(long_path);
+        std::vector<FileListItem*> rows{current};
+        worker_->Job().Fill(rows, "", 0);
+        ASSERT_TRUE(worker_->Start());
+        ASSERT_TRUE(Eventually([&] { return current->Progress().Done() > 0 || !worker_->IsRunning(); }));
+    }
+
     test::ScratchDir scratch_;
     std::shared_ptr<RecordingPort> view_ = std::make_shared<RecordingPort>();
     std::shared_ptr<RecordingPort> list_ = std::make_shared<RecordingPort>();
@@ -380,13 +391,8 @@ TEST_F(ConversionWorkerTest, AbortMidFileCancelsItRemovesItsOutputAndLeavesLater
 // progress over (the reset clears a cancel) must still stop the file: here the pipeline starts
 // after the stop, while the abort flag is still up.
 TEST_F(ConversionWorkerTest, AStopJustBeforeAPipelineStartsIsNotWipedOutByItsReset) {
-    const std::string long_path = scratch_.File("long.wav");
-    WriteSilentWav(long_path, 44100u * 600, 44100);
-    FileListItem& current = AddItem(long_path);
-    std::vector<FileListItem*> rows{&current};
-    worker_->Job().Fill(rows, "", 0);
-    ASSERT_TRUE(worker_->Start());
-    ASSERT_TRUE(Eventually([&] { return current.Progress().Done() > 0 || !worker_->IsRunning(); }));
+    FileListItem* started = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartALongFile(started));
     ASSERT_TRUE(worker_->Abort());
     ASSERT_TRUE(Eventually([&] { return !worker_->IsRunning(); }));
     ASSERT_TRUE(worker_->IsAbortRequested());
@@ -400,13 +406,9 @@ TEST_F(ConversionWorkerTest, AStopJustBeforeAPipelineStartsIsNotWipedOutByItsRes
 }
 
 TEST_F(ConversionWorkerTest, DestroyingTheWorkerMidFileCancelsAndCleansUp) {
-    const std::string long_path = scratch_.File("long.wav");
-    WriteSilentWav(long_path, 44100u * 600, 44100);
-    FileListItem& current = AddItem(long_path);
-    std::vector<FileListItem*> rows{&current};
-    worker_->Job().Fill(rows, "", 0);
-    ASSERT_TRUE(worker_->Start());
-    ASSERT_TRUE(Eventually([&] { return current.Progress().Done() > 0 || !worker_->IsRunning(); }));
+    FileListItem* started = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartALongFile(started));
+    FileListItem& current = *started;
     worker_.reset();
     EXPECT_TRUE(current.Progress().IsCancelled());
     EXPECT_FALSE(PathExists(scratch_.File("long (1).wav")));
