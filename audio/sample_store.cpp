@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include <unistd.h>
+
 #include "audio/temp_file.h"
 #include "platform/file_mapping.h"
 #include "platform/file_system.h"
@@ -119,6 +121,25 @@ bool VeSampleStore::CopyFrom(VeSampleStore& other) {
             return false;
         }
     }
+    return true;
+}
+
+bool VeSampleStore::Resize(uint32_t count) {
+    if (count == 0 || !IsOpen()) return false;
+    if (count == count_) return true;
+    // The page in use may change length: it goes back to the file first.
+    if (!WriteBack()) return false;
+    DropPage();
+    const uint64_t bytes = uint64_t{count} * sizeof(float);
+    // A shrunk file gives its blocks back; a grown one is allocated as Create allocates.
+    if (count < count_ && ::ftruncate(file_.Fd(), static_cast<off_t>(bytes)) != 0) return false;
+    if (!file_.ResizeMapping(bytes)) {
+        // A full disk: the file goes back to its old size and the store stays usable.
+        const uint64_t old_bytes = uint64_t{count_} * sizeof(float);
+        if (::ftruncate(file_.Fd(), static_cast<off_t>(old_bytes)) != 0 || !file_.ResizeMapping(old_bytes)) Close();
+        return false;
+    }
+    count_ = count;
     return true;
 }
 

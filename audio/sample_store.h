@@ -51,6 +51,9 @@ public:
     // nullptr for a bad index, a closed store, or a failed read or write-back (a full disk).
     float* MapPage(int64_t page, size_t max_bytes = 0, PageAccess access = PageAccess::kReadWrite);
     bool CopyFrom(VeSampleStore& other);
+    // Grows or shrinks an open store to count samples (not 0): new samples are zero, the kept
+    // ones stay. False, with the store as it was, when the file cannot take the new size.
+    bool Resize(uint32_t count);
     // Copies n samples to the index; false when they do not fit or the file cannot take them.
     bool WriteAt(uint32_t index, const float* source, uint32_t n);
     const std::string& Path() const { return file_.Path(); }

@@ -1,10 +1,13 @@
-// The decoding graph: filesrc ! decodebin ! queue ! audioconvert ! PCM caps ! audiotap ! filesink.
-// decodebin's autoplugging picks and connects the decoder; audioconvert brings its output to
-// interleaved 16-bit PCM (8-bit stays 8-bit); the Audio Tap makes that a complete WAV file.
-// The queue gives the conversion and the writing a thread of their own beside the decoder's.
+// The decoding graph: filesrc ! parsebin ! decodebin ! queue ! audioconvert ! PCM caps, then
+// audiotap ! filesink for a WAV file, or an application sink whose samples the caller takes.
+// parsebin and decodebin's autoplugging pick and connect demuxer, parser and decoder;
+// audioconvert brings the decoder's output to interleaved 16-bit PCM (8-bit stays 8-bit); the
+// Audio Tap makes that a complete WAV file. The queue gives the conversion and the writing a
+// thread of their own beside the decoder's.
 #include "wm/decoding_graph.h"
 
 #include <fcntl.h>
+#include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
 
 #include <algorithm>
@@ -30,6 +33,9 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 
 // The source pushes the file in blocks of this size.
 constexpr guint kReadBlock = 65536;
+// Decoded buffers the application sink holds for a reader that lags behind.
+constexpr guint kSinkBuffers = 64;
+constexpr GstClockTime kPullPoll = 100 * GST_MSECOND;
 
 // What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
 // nearest of the allowed formats, so a 24-bit source stays 24-bit where that is allowed.
@@ -72,7 +78,13 @@ bool IsAudio(GstCaps* caps) {
     return g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
 }
 
-// decodebin's pads appear once the source is typed: the first audio stream is the one decoded.
+void PostStreamError(GstElement* element, GstStreamError code, const char* text) {
+    GstPtr<GError> error(g_error_new_literal(GST_STREAM_ERROR, code, text));
+    gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), error.get(), nullptr));
+}
+
+// The pads of parsebin (demuxed, parsed streams) and of decodebin (decoded audio) appear once the
+// source is typed: the first audio stream is the one decoded, and then the one taken.
 void LinkAudioPad(GstElement*, GstPad* pad, gpointer input) {
     GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(input), "sink"));
     if (gst_pad_is_linked(sink.get())) return;
@@ -82,16 +94,16 @@ void LinkAudioPad(GstElement*, GstPad* pad, gpointer input) {
 }
 
 // A source without any audio stream would never finish starting: make that an error.
-void FailWithoutAudio(GstElement* decodebin, gpointer input) {
+void FailWithoutAudio(GstElement* bin, gpointer input) {
     GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(input), "sink"));
     if (gst_pad_is_linked(sink.get())) return;
-    GstPtr<GError> error(g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_WRONG_TYPE, "no audio stream"));
-    gst_element_post_message(decodebin, gst_message_new_error(GST_OBJECT(decodebin), error.get(), nullptr));
+    PostStreamError(bin, GST_STREAM_ERROR_WRONG_TYPE, "no audio stream");
 }
 
 struct DecodeGraph {
     GstGraph graph;
-    GstElement* tap = nullptr;  // borrowed from the graph
+    GstElement* tap = nullptr;   // borrowed from the graph; the Audio Tap of a decode to a file
+    GstElement* sink = nullptr;  // borrowed from the graph; the application sink of a decode to memory
 };
 
 // Source type, source, decoder, converter, tap and writer, connected as far as they can be
@@ -105,20 +117,36 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     if (GetAudioFileType(source) == AudioFileType::Unsupported) return false;
     if (!CanLoad(source)) return false;
     GstElement* src = g.graph.Add(MakeElement("filesrc"));
+    // parsebin demuxes and parses; the decodebin behind it sees one elementary stream and only
+    // picks and plugs the decoder. decodebin alone would put a stream queue behind the demuxer:
+    // a hand-over between threads for every packet, which costs more than the decoding it overlaps.
+    GstElement* parse = g.graph.Add(MakeElement("parsebin"));
     GstElement* decode = g.graph.Add(MakeElement("decodebin"));
     GstElement* queue = g.graph.Add(MakeElement("queue"));
     GstElement* convert = g.graph.Add(MakeElement("audioconvert"));
     GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
-    g.tap = g.graph.Add(MakeElement("audiotap"));
-    GstElement* sink = g.graph.Add(MakeElement("filesink"));
-    if (!src || !decode || !queue || !convert || !pcm || !g.tap || !sink) return false;
+    if (!src || !parse || !decode || !queue || !convert || !pcm) return false;
+    // An empty target: the samples go to the calling thread instead of into a WAV file.
+    if (target.empty()) {
+        g.sink = g.graph.Add(MakeElement("appsink"));
+        if (!g.sink) return false;
+        // Bounded, so that a slow reader holds the decoder back rather than piling up samples.
+        g_object_set(g.sink, "sync", FALSE, "max-buffers", kSinkBuffers, "drop", FALSE, nullptr);
+    } else {
+        g.tap = g.graph.Add(MakeElement("audiotap"));
+        GstElement* file = g.graph.Add(MakeElement("filesink"));
+        if (!g.tap || !file) return false;
+        g_object_set(file, "location", target.c_str(), nullptr);
+        if (!gst_element_link_pads(g.tap, "Out", file, "sink")) return false;
+    }
 
     g_object_set(src, "location", source.c_str(), "blocksize", kReadBlock, nullptr);
-    g_object_set(sink, "location", target.c_str(), nullptr);
     // Plain rounding: the same source always decodes to the same samples.
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
     GstPtr<GstCaps> caps(gst_caps_from_string(depth == PcmDepth::Source ? kSourceDepthCaps : kPcmCaps));
     g_object_set(pcm, "caps", caps.get(), nullptr);
+    g_signal_connect(parse, "pad-added", G_CALLBACK(LinkAudioPad), decode);
+    g_signal_connect(parse, "no-more-pads", G_CALLBACK(FailWithoutAudio), decode);
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), queue);
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), queue);
     // decodebin's demuxer gets its first data only after decodebin has connected it. A demuxer
@@ -126,8 +154,8 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     // decodebin drops the errors raised in that window: a corrupt file would then never fail, it
     // would hang.
     if (mode == SourceMode::PushOnly) OfferPushOnly(src);
-    return gst_element_link(src, decode) && gst_element_link(queue, convert) && gst_element_link(convert, pcm) &&
-           gst_element_link_pads(pcm, "src", g.tap, "In") && gst_element_link_pads(g.tap, "Out", sink, "sink");
+    return gst_element_link(src, parse) && gst_element_link(queue, convert) && gst_element_link(convert, pcm) &&
+           (g.sink ? gst_element_link(pcm, g.sink) : gst_element_link_pads(pcm, "src", g.tap, "In"));
 }
 
 // Waits until the graph has settled in PAUSED (after the start or a flushing seek): the decoder
@@ -157,10 +185,15 @@ bool StartGraph(GstElement* graph, const TaskProgress* progress) {
     }
 }
 
+// The format arriving at the end of the graph: the tap's input or the application sink's.
+GstPtr<GstCaps> CapsAtEnd(const DecodeGraph& g) {
+    GstPtr<GstPad> in(g.sink ? gst_element_get_static_pad(g.sink, "sink") : gst_element_get_static_pad(g.tap, "In"));
+    return GstPtr<GstCaps>(in ? gst_pad_get_current_caps(in.get()) : nullptr);
+}
+
 // The expected size of the WAV file from the format arriving at the tap's input.
-bool ExpectedSize(GstElement* tap, double duration, uint64_t& expected) {
-    GstPtr<GstPad> in(gst_element_get_static_pad(tap, "In"));
-    GstPtr<GstCaps> caps(gst_pad_get_current_caps(in.get()));
+bool ExpectedSize(const DecodeGraph& g, double duration, uint64_t& expected) {
+    GstPtr<GstCaps> caps = CapsAtEnd(g);
     GstAudioInfo info;
     if (!caps || !gst_audio_info_from_caps(&info, caps.get())) return false;
     const double bytes_per_second = static_cast<double>(GST_AUDIO_INFO_BPF(&info)) * GST_AUDIO_INFO_RATE(&info);
@@ -207,7 +240,7 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
     if (!(duration > 0) && !DurationMayBeUnknown(source)) return false;
     // 13.
     uint64_t expected = 0;
-    if (progress && duration > 0 && !ExpectedSize(g.tap, duration, expected)) return false;
+    if (progress && duration > 0 && !ExpectedSize(g, duration, expected)) return false;
     // 14.
     if (!Run(g.graph.get())) return false;
     // 15.
@@ -223,6 +256,69 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
     if (result != kGraphCompleted) return false;
     output.Keep();
     return true;
+}
+
+// Pulls the decoded buffers of a playing graph into the receiver until the stream ends. The
+// progress (if any) follows the frames received against `expected` frames.
+int PullToReceiver(const DecodeGraph& g, PcmReceiver& receiver, uint32_t block_align, uint64_t expected,
+                   TaskProgress* progress) {
+    GstAppSink* sink = GST_APP_SINK(g.sink);
+    GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
+    uint64_t bytes = 0;
+    const uint64_t expected_bytes = expected * block_align;
+    for (;;) {
+        if (progress && progress->IsCancelled()) return kGraphCancelled;
+        GstPtr<GstSample> sample(gst_app_sink_try_pull_sample(sink, kPullPoll));
+        if (!sample) {
+            if (gst_app_sink_is_eos(sink)) return kGraphCompleted;
+            // A stream that stopped without its end failed: the reason is on the bus.
+            const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
+            GstPtr<GstMessage> message(gst_bus_pop_filtered(bus.get(), types));
+            if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) return kGraphFailed;
+            continue;
+        }
+        GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+        GstMapInfo map;
+        if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return kGraphFailed;
+        const bool taken = receiver.Receive(std::span<const uint8_t>(map.data, map.size));
+        bytes += map.size;
+        gst_buffer_unmap(buffer, &map);
+        if (!taken) return kGraphFailed;
+        if (progress && expected_bytes > kProgressThreshold)
+            progress->SetPercent(static_cast<float>(std::min(100.0, bytes * 100.0 / expected_bytes)));
+    }
+}
+
+bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
+                      double start_share) {
+    if (progress && progress->IsCancelled()) return false;
+    if (source.empty()) return false;
+    const uint32_t total = progress ? progress->Total() : 0;
+    // The start's share: building the graph (as much of it as a decode to a file gives its
+    // build), then the decoder plugged and its first samples through.
+    std::unique_ptr<ChildProgress> start = MakeChildProgress(progress, ProgressShare(progress, start_share));
+    if (!EnsureGstreamer()) return false;
+    DecodeGraph g;
+    if (!BuildGraph(source, std::string(), g, SourceMode::PushOnly, depth)) return false;
+    if (start) {
+        if (start->IsCancelled()) return false;
+        start->Advance(static_cast<uint32_t>(std::trunc(start->Total() * kBuildShare)));
+    }
+    if (!StartGraph(g.graph.get(), progress)) return false;
+    const double duration = GraphDurationSeconds(g.graph.get(), nullptr);
+    if (!(duration > 0) && !DurationMayBeUnknown(source)) return false;
+    VeAudioFormat format;
+    GstPtr<GstCaps> caps = CapsAtEnd(g);
+    if (!caps || !FormatOfCaps(caps.get(), format)) return false;
+    const uint64_t expected = duration > 0 ? static_cast<uint64_t>(std::trunc(duration * format.sample_rate)) : 0;
+    if (!receiver.Begin(format, expected)) return false;
+    if (start) start->Complete();
+    // The rest follows the samples as they arrive.
+    if (!Run(g.graph.get())) return false;
+    std::unique_ptr<ChildProgress> stream = MakeChildProgress(progress, total - (start ? start->Range() : 0));
+    const int result = PullToReceiver(g, receiver, format.block_align, expected, stream.get());
+    g.graph.Stop();
+    return result == kGraphCompleted && receiver.End();
 }
 
 bool DecodeRangeSteps(const std::string& source, const std::string& target, uint32_t first, uint32_t end) {
@@ -263,6 +359,29 @@ bool DecodeToWav(const std::string& source, const std::string& target, TaskProgr
     const bool ok = DecodeSteps(source, target, progress, depth);
     // 17.
     return FinishProgress(progress, ok);
+}
+
+bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
+                 double start_share) {
+    const bool ok = DecodeToPcmSteps(source, receiver, progress, depth, start_share);
+    return FinishProgress(progress, ok);
+}
+
+bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format) {
+    GstAudioInfo info;
+    if (!gst_audio_info_from_caps(&info, caps) || GST_AUDIO_INFO_RATE(&info) <= 0 ||
+        GST_AUDIO_INFO_CHANNELS(&info) <= 0 || GST_AUDIO_INFO_CHANNELS(&info) > 0xFFFF ||
+        GST_AUDIO_INFO_BPF(&info) <= 0 || GST_AUDIO_INFO_BPF(&info) > 0xFFFF)
+        return false;
+    constexpr uint16_t kIeeeFloatTag = 3;
+    format.Clear();
+    format.format_tag = GST_AUDIO_INFO_IS_FLOAT(&info) ? kIeeeFloatTag : VeAudioFormat::kPcmTag;
+    format.channels = static_cast<uint16_t>(GST_AUDIO_INFO_CHANNELS(&info));
+    format.sample_rate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
+    format.block_align = static_cast<uint16_t>(GST_AUDIO_INFO_BPF(&info));
+    format.avg_bytes_per_sec = format.sample_rate * format.block_align;
+    format.bits_per_sample = static_cast<uint16_t>(GST_AUDIO_INFO_WIDTH(&info));
+    return true;
 }
 
 bool DecodeRangeToWav(const std::string& source, const std::string& target, uint32_t first_ms, uint32_t end_ms) {

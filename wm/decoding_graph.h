@@ -2,7 +2,10 @@
 #include <gst/gst.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
+
+#include "audio/audio_format.h"
 
 #include "engine/task_progress.h"
 
@@ -26,6 +29,31 @@ bool DecodeToWav(const std::string& source, const std::string& target, TaskProgr
 // clamped to the duration), without progress.
 bool DecodeRangeToWav(const std::string& source, const std::string& target, uint32_t first_ms,
                       uint32_t end_ms);
+
+// Takes the samples of a decode to memory, on the thread that called DecodeToPcm. Any false
+// return ends the decode as failed.
+class PcmReceiver {
+public:
+    virtual ~PcmReceiver() = default;
+    // Once, before any sample: the stream's format (interleaved PCM, header fields only) and the
+    // frames its duration promises (0 when the source does not tell).
+    virtual bool Begin(const VeAudioFormat& format, uint64_t expected_frames) = 0;
+    // The stream's bytes in order, in pieces of any size.
+    virtual bool Receive(std::span<const uint8_t> bytes) = 0;
+    // The stream ended completely.
+    virtual bool End() = 0;
+};
+
+// Decodes as DecodeToWav does, but hands the samples to `receiver` instead of writing a file:
+// the same graph up to the PCM it delivers. start_share of the progress covers building and
+// starting the graph; the rest follows the frames received against the duration. A failed or
+// cancelled decode returns false and does not call End.
+bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
+                 double start_share);
+
+// The header fields of a raw-audio connection as a WAVEFORMATEX: integer PCM or IEEE float, no
+// extra bytes. False for caps that no such header describes.
+bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format);
 
 // Runs a playing graph to its end: polls its bus every 100 ms and keeps the calling thread's
 // own main context (if it has one) serviced in between. Returns a wait result.

@@ -1,37 +1,56 @@
 #include "wm/graph_document.h"
 
 #include "audio/byte_stream.h"
+#include "audio/pcm_appender.h"
 #include "audio/temp_file.h"
 #include "audio/wav_file.h"
 #include "engine/task_progress.h"
 
 namespace chm {
 
+namespace {
+
+// The decoded stream goes straight into the document's stores: the header as the WAV reader
+// would have read it from the decode's WAV file, the samples page by page as they arrive.
+class AudioDataReceiver : public PcmReceiver {
+public:
+    explicit AudioDataReceiver(VeAudioData& data) : data_(data) {}
+
+    bool Begin(const VeAudioFormat& format, uint64_t expected_frames) override {
+        data_.Format() = format;
+        return appender_.Start(data_.ChannelSet(), format, expected_frames);
+    }
+    bool Receive(std::span<const uint8_t> bytes) override { return appender_.Append(bytes); }
+    bool End() override {
+        if (!appender_.Finish()) return false;
+        // The sizes are 32-bit header fields, as in the WAV file that the decode used to write.
+        const uint64_t bytes = appender_.Frames() * data_.Format().block_align;
+        if (bytes > UINT32_MAX) return false;
+        data_.Format().frames = static_cast<uint32_t>(appender_.Frames());
+        data_.Format().data_bytes = static_cast<uint32_t>(bytes);
+        return data_.IsValid();
+    }
+
+private:
+    VeAudioData& data_;
+    VePcmAppender appender_;
+};
+
+// Of the load's progress: the decoder's start; the samples' arrival in the stores takes the rest.
+constexpr double kDecodeShare = 0.1;
+
+}  // namespace
+
 bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     // A source without readable tags still loads.
     ReadSource(path);
-    // 1.-2.
     if (IsCancelled(progress) || path.empty()) return FinishProgress(progress, false);
     // A failed load must not leave the audio of an earlier one behind.
     AudioData().Reset();
-    // 3.
-    const uint32_t total = progress ? progress->Total() : 0;
-    const uint32_t decode_units = ProgressShare(progress, 0.1);
-    // 4. Named as a WAV file: a layout that the WAV reader does not read itself is decoded
-    // again from it, by its name.
-    TemporaryFile temporary;
-    bool ok = temporary.Reserve("wav");
-    // 5.
-    if (ok) {
-        auto child = MakeChildProgress(progress, decode_units);
-        ok = DecodeToWav(path, temporary.Path(), child.get(), DecodeDepth());
-    }
-    // 6.
-    if (ok) {
-        auto child = MakeChildProgress(progress, total - decode_units);
-        ok = LoadWav(AudioData(), temporary.Path(), child.get());
-    }
-    // 7. The temporary file goes with `temporary`. 8.
+    // The decoder's samples go into the stores as they come, without a temporary file between.
+    AudioDataReceiver receiver(AudioData());
+    const bool ok = DecodeToPcm(path, receiver, progress, DecodeDepth(), kDecodeShare);
+    if (!ok) AudioData().Reset();
     return FinishProgress(progress, ok);
 }
 

@@ -12,7 +12,7 @@ struct GstRelease {
     void operator()(T* p) const {
         if constexpr (std::is_same_v<T, GstMessage> || std::is_same_v<T, GstCaps> ||
                       std::is_same_v<T, GstBuffer> || std::is_same_v<T, GstEvent> ||
-                      std::is_same_v<T, GstQuery>) {
+                      std::is_same_v<T, GstQuery> || std::is_same_v<T, GstSample>) {
             gst_mini_object_unref(GST_MINI_OBJECT_CAST(p));
         } else if constexpr (std::is_same_v<T, GError>) {
             g_error_free(p);

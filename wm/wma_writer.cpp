@@ -41,7 +41,6 @@ constexpr auto kConnectPoll = std::chrono::milliseconds(100);
 constexpr uint32_t kEncoderMinBitrate = 24000;
 constexpr uint32_t kEncoderMaxRate = 48000;
 constexpr uint16_t kWmaFormatTag = 0x0161;
-constexpr int16_t kWaveFormatIeeeFloat = 3;
 
 // The writer is configured with a system profile before anything is connected, as the platform's
 // ASF writer needs one to offer its input pin; the built profile replaces it. These are the
@@ -207,23 +206,6 @@ private:
     std::condition_variable arrived_;
     GstPtr<GstCaps> caps_;
 };
-
-// The connection's media type as a WAVEFORMATEX: integer PCM or IEEE float, no extra bytes.
-bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format) {
-    GstAudioInfo info;
-    if (!gst_audio_info_from_caps(&info, caps) || GST_AUDIO_INFO_RATE(&info) <= 0 ||
-        GST_AUDIO_INFO_CHANNELS(&info) <= 0 || GST_AUDIO_INFO_CHANNELS(&info) > 0xFFFF ||
-        GST_AUDIO_INFO_BPF(&info) <= 0 || GST_AUDIO_INFO_BPF(&info) > 0xFFFF)
-        return false;
-    format.Clear();
-    format.format_tag = GST_AUDIO_INFO_IS_FLOAT(&info) ? kWaveFormatIeeeFloat : VeAudioFormat::kPcmTag;
-    format.channels = static_cast<uint16_t>(GST_AUDIO_INFO_CHANNELS(&info));
-    format.sample_rate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
-    format.block_align = static_cast<uint16_t>(GST_AUDIO_INFO_BPF(&info));
-    format.avg_bytes_per_sec = format.sample_rate * format.block_align;
-    format.bits_per_sample = static_cast<uint16_t>(GST_AUDIO_INFO_WIDTH(&info));
-    return true;
-}
 
 // A source's output pad is connected as soon as it appears; pads that cannot be taken (a video
 // stream) stay unconnected. `input` lives in the same graph as the source.
