@@ -11,9 +11,12 @@
 #include <gst/audio/audio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "audio/audio_file_type.h"
 #include "platform/file_system.h"
@@ -40,6 +43,8 @@ constexpr GstClockTime kPullPoll = 100 * GST_MSECOND;
 // What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
 // nearest of the allowed formats, so a 24-bit source stays 24-bit where that is allowed.
 constexpr char kPcmCaps[] = "audio/x-raw, format = (string) { S16LE, U8 }, layout = (string) interleaved";
+// Decoded floats on their way to memory: only interleaved.
+constexpr char kFloatCaps[] = "audio/x-raw, format = (string) F32LE, layout = (string) interleaved";
 constexpr char kSourceDepthCaps[] =
     "audio/x-raw, format = (string) { S16LE, U8, S24LE, S32LE }, layout = (string) interleaved";
 
@@ -100,11 +105,55 @@ void FailWithoutAudio(GstElement* bin, gpointer input) {
     PostStreamError(bin, GST_STREAM_ERROR_WRONG_TYPE, "no audio stream");
 }
 
+// What the decoder hands to audioconvert, as PassFloats saw it.
+enum class DecodedFloats { None, Interleaved, Planar };
+
 struct DecodeGraph {
+    std::atomic<DecodedFloats> floats{DecodedFloats::None};  // set from the streaming thread
+    GstElement* pcm = nullptr;  // borrowed from the graph: the caps filter after audioconvert
     GstGraph graph;
     GstElement* tap = nullptr;   // borrowed from the graph; the Audio Tap of a decode to a file
     GstElement* sink = nullptr;  // borrowed from the graph; the application sink of a decode to memory
 };
+
+// A decoder's float samples go to memory as they are (interleaved): the reader brings them to
+// 16 bits exactly as audioconvert would (ConvertedSample), in its own thread instead of in the
+// converter's. Any other format is converted by audioconvert as before. Runs on the caps event
+// that reaches audioconvert, before audioconvert settles on its output.
+GstPadProbeReturn PassFloats(GstPad*, GstPadProbeInfo* info, gpointer graph) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (!event || GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+    auto* g = static_cast<DecodeGraph*>(graph);
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    GstAudioInfo audio;
+    DecodedFloats floats = DecodedFloats::None;
+    if (caps && gst_audio_info_from_caps(&audio, caps) && GST_AUDIO_INFO_FORMAT(&audio) == GST_AUDIO_FORMAT_F32LE)
+        floats = GST_AUDIO_INFO_LAYOUT(&audio) == GST_AUDIO_LAYOUT_INTERLEAVED ? DecodedFloats::Interleaved
+                                                                                : DecodedFloats::Planar;
+    g->floats = floats;
+    GstPtr<GstCaps> wanted(gst_caps_from_string(floats != DecodedFloats::None ? kFloatCaps : kPcmCaps));
+    g_object_set(g->pcm, "caps", wanted.get(), nullptr);
+    return GST_PAD_PROBE_OK;
+}
+
+// ConvertedSample with its rounding as the bias added below the 16 high bits (2^15 or 0).
+inline int16_t ConvertedSampleWithBias(float x, int32_t bias) {
+    double scaled = static_cast<double>(x) * 2147483648.0;
+    // Saturated; a NaN (which no comparison holds for) goes by its sign.
+    scaled = scaled < -2147483648.0 ? -2147483648.0 : scaled;
+    scaled = scaled > 2147483647.0 ? 2147483647.0 : scaled;
+    scaled = scaled == scaled ? scaled : (std::signbit(x) ? -2147483648.0 : 2147483647.0);
+    const int32_t wide = static_cast<int32_t>(scaled);  // toward zero
+    const int32_t biased = wide > INT32_MAX - bias ? INT32_MAX : wide + bias;
+    return static_cast<int16_t>(biased >> 16);
+}
+
+// The floats of one buffer, aligned, reused by the thread that converts them.
+std::vector<float>& FloatScratch() {
+    thread_local std::vector<float> scratch;
+    return scratch;
+}
 
 // Source type, source, decoder, converter, tap and writer, connected as far as they can be
 // before the source is read. False when the type is not supported, the source cannot be
@@ -145,6 +194,11 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
     GstPtr<GstCaps> caps(gst_caps_from_string(depth == PcmDepth::Source ? kSourceDepthCaps : kPcmCaps));
     g_object_set(pcm, "caps", caps.get(), nullptr);
+    if (g.sink && depth == PcmDepth::Sixteen) {
+        GstPtr<GstPad> convert_input(gst_element_get_static_pad(convert, "sink"));
+        g.pcm = pcm;
+        gst_pad_add_probe(convert_input.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, PassFloats, &g, nullptr);
+    }
     g_signal_connect(parse, "pad-added", G_CALLBACK(LinkAudioPad), decode);
     g_signal_connect(parse, "no-more-pads", G_CALLBACK(FailWithoutAudio), decode);
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), queue);
@@ -260,32 +314,86 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
 
 // Pulls the decoded buffers of a playing graph into the receiver until the stream ends. The
 // progress (if any) follows the frames received against `expected` frames.
-int PullToReceiver(const DecodeGraph& g, PcmReceiver& receiver, uint32_t block_align, uint64_t expected,
-                   TaskProgress* progress) {
-    GstAppSink* sink = GST_APP_SINK(g.sink);
-    GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
-    uint64_t bytes = 0;
-    const uint64_t expected_bytes = expected * block_align;
+// Floats as 16-bit samples, the first channel rounded and the others as `rounded_rest` says: the
+// loop of ConvertedSample without its branches, so that it vectorises.
+bool ConvertFloats(std::span<const uint8_t> bytes, uint16_t channels, bool rounded_rest, std::vector<int16_t>& out) {
+    if (channels == 0 || bytes.size() % (size_t{channels} * sizeof(float)) != 0) return false;
+    const size_t frames = bytes.size() / (size_t{channels} * sizeof(float));
+    out.resize(frames * channels);
+    std::vector<float>& in = FloatScratch();
+    in.resize(out.size());
+    std::memcpy(in.data(), bytes.data(), bytes.size());
+    for (uint16_t c = 0; c < channels; ++c) {
+        const int32_t bias = c == 0 || rounded_rest ? 32768 : 0;
+        const float* from = in.data() + c;
+        int16_t* to = out.data() + c;
+        for (size_t f = 0; f < frames; ++f) to[f * channels] = ConvertedSampleWithBias(from[f * channels], bias);
+    }
+    return true;
+}
+
+// Hands each decoded buffer to the receiver on the streaming thread that delivers it: a hand-over
+// to another thread for every buffer would cost more than the work it moves. The calling thread
+// meanwhile follows the bus, the cancel and the progress.
+class Delivery {
+public:
+    Delivery(const DecodeGraph& g, PcmReceiver& receiver, GstCaps* caps, const VeAudioFormat& format)
+        : receiver_(receiver), caps_(caps), channels_(format.channels), floats_(g.floats) {
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = &Delivery::OnSample;
+        gst_app_sink_set_callbacks(GST_APP_SINK(g.sink), &callbacks, this, nullptr);
+    }
+
+    uint64_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
+
+private:
+    static GstFlowReturn OnSample(GstAppSink* sink, gpointer data) {
+        auto* self = static_cast<Delivery*>(data);
+        GstPtr<GstSample> sample(gst_app_sink_pull_sample(sink));
+        if (sample && self->Take(sample.get())) return GST_FLOW_OK;
+        PostStreamError(GST_ELEMENT(sink), GST_STREAM_ERROR_FAILED, "the decoded samples cannot be kept");
+        return GST_FLOW_ERROR;
+    }
+
+    bool Take(GstSample* sample) {
+        // Samples counted in one format cannot go on in another.
+        GstCaps* caps = gst_sample_get_caps(sample);
+        if (!caps || !gst_caps_is_equal(caps, caps_)) return false;
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
+        std::span<const uint8_t> pcm(map.data, map.size);
+        bool taken = true;
+        if (floats_ != DecodedFloats::None) {
+            taken = ConvertFloats(pcm, channels_, floats_ == DecodedFloats::Interleaved, converted_);
+            pcm = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(converted_.data()),
+                                           converted_.size() * sizeof(int16_t));
+        }
+        taken = taken && receiver_.Receive(pcm);
+        bytes_.fetch_add(pcm.size(), std::memory_order_relaxed);
+        gst_buffer_unmap(buffer, &map);
+        return taken;
+    }
+
+    PcmReceiver& receiver_;
+    GstCaps* caps_;
+    uint16_t channels_;
+    DecodedFloats floats_;
+    std::vector<int16_t> converted_;
+    std::atomic<uint64_t> bytes_{0};
+};
+
+// Runs the graph to its end while the delivery fills the receiver; the progress (if any) follows
+// the bytes delivered against `expected_bytes`.
+int WaitForDelivery(GstElement* graph, const Delivery& delivery, uint64_t expected_bytes, TaskProgress* progress) {
+    GstPtr<GstBus> bus(gst_element_get_bus(graph));
+    const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
     for (;;) {
         if (progress && progress->IsCancelled()) return kGraphCancelled;
-        GstPtr<GstSample> sample(gst_app_sink_try_pull_sample(sink, kPullPoll));
-        if (!sample) {
-            if (gst_app_sink_is_eos(sink)) return kGraphCompleted;
-            // A stream that stopped without its end failed: the reason is on the bus.
-            const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
-            GstPtr<GstMessage> message(gst_bus_pop_filtered(bus.get(), types));
-            if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) return kGraphFailed;
-            continue;
-        }
-        GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-        GstMapInfo map;
-        if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return kGraphFailed;
-        const bool taken = receiver.Receive(std::span<const uint8_t>(map.data, map.size));
-        bytes += map.size;
-        gst_buffer_unmap(buffer, &map);
-        if (!taken) return kGraphFailed;
+        GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus.get(), kPullPoll, types));
+        if (message) return GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS ? kGraphCompleted : kGraphFailed;
         if (progress && expected_bytes > kProgressThreshold)
-            progress->SetPercent(static_cast<float>(std::min(100.0, bytes * 100.0 / expected_bytes)));
+            progress->SetPercent(static_cast<float>(std::min(100.0, delivery.Bytes() * 100.0 / expected_bytes)));
     }
 }
 
@@ -310,13 +418,22 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     VeAudioFormat format;
     GstPtr<GstCaps> caps = CapsAtEnd(g);
     if (!caps || !FormatOfCaps(caps.get(), format)) return false;
+    // Floats are handed on as the 16-bit samples that audioconvert would have made of them.
+    if (g.floats != DecodedFloats::None) {
+        format.format_tag = VeAudioFormat::kPcmTag;
+        format.bits_per_sample = 16;
+        format.block_align = static_cast<uint16_t>(format.channels * 2);
+        format.avg_bytes_per_sec = format.sample_rate * format.block_align;
+    }
     const uint64_t expected = duration > 0 ? static_cast<uint64_t>(std::trunc(duration * format.sample_rate)) : 0;
     if (!receiver.Begin(format, expected)) return false;
     if (start) start->Complete();
-    // The rest follows the samples as they arrive.
+    // The rest follows the samples as they arrive. The delivery outlives the graph's streaming
+    // threads, which end when the graph is stopped.
+    Delivery delivery(g, receiver, caps.get(), format);
     if (!Run(g.graph.get())) return false;
     std::unique_ptr<ChildProgress> stream = MakeChildProgress(progress, total - (start ? start->Range() : 0));
-    const int result = PullToReceiver(g, receiver, format.block_align, expected, stream.get());
+    const int result = WaitForDelivery(g.graph.get(), delivery, expected * format.block_align, stream.get());
     g.graph.Stop();
     return result == kGraphCompleted && receiver.End();
 }
@@ -366,6 +483,8 @@ bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress*
     const bool ok = DecodeToPcmSteps(source, receiver, progress, depth, start_share);
     return FinishProgress(progress, ok);
 }
+
+int16_t ConvertedSample(float x, bool rounded) { return ConvertedSampleWithBias(x, rounded ? 32768 : 0); }
 
 bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format) {
     GstAudioInfo info;

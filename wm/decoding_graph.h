@@ -51,6 +51,12 @@ public:
 bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
                  double start_share);
 
+// The 16-bit sample that GStreamer's audioconvert makes of a float one without dither: x * 2^31
+// cut toward zero into 32 bits (saturated; NaN by its sign), then rounded half up to the high 16
+// bits when `rounded`, else cut down to them. audioconvert rounds every channel of interleaved
+// input but, from planar input, only the first: the others are cut.
+int16_t ConvertedSample(float x, bool rounded);
+
 // The header fields of a raw-audio connection as a WAVEFORMATEX: integer PCM or IEEE float, no
 // extra bytes. False for caps that no such header describes.
 bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format);

@@ -1,5 +1,7 @@
 #include "wm/graph_document.h"
 
+#include <span>
+
 #include "audio/byte_stream.h"
 #include "audio/pcm_appender.h"
 #include "audio/temp_file.h"

@@ -1,0 +1,183 @@
+// Loading through the decoding graph straight into the stores: for every format decoded through
+// the graph, the same header and the same samples, bit for bit, as decoding into a WAV file and
+// reading that back; and the float-to-16-bit step against GStreamer's own converter.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "audio/audio_file_type.h"
+#include "audio/wav_file.h"
+#include "tests/support/test_files.h"
+#include "wm/decoding_graph.h"
+#include "wm/format_document.h"
+#include "wm/format_presets.h"
+#include "wm/gst_objects.h"
+#include "wm/gstreamer_setup.h"
+#include "wm/wma_document.h"
+
+namespace chm {
+namespace {
+
+using test::ReadFileBytes;
+using test::ScratchDir;
+using test::WriteFileBytes;
+
+struct Loadable : VeAudioDocument {
+    using VeAudioDocument::AudioData;
+};
+
+std::unique_ptr<VeAudioDocument> DocumentFor(const std::string& path) {
+    const AudioFileType type = GetAudioFileType(path);
+    if (type == AudioFileType::Wma) return std::make_unique<VeWmaDocument>();
+    const FormatPreset* preset = FindFormatPreset(type);
+    return preset ? std::make_unique<VeFormatDocument>(*preset) : nullptr;
+}
+
+// Every sample of both channels, as the stores hold them.
+std::vector<float> SamplesOf(VeAudioData& data) {
+    std::vector<float> all;
+    VeChannelSet& set = data.ChannelSet();
+    for (VeChannel* channel : {&set.left, &set.right}) {
+        if (!channel->store) continue;
+        for (uint32_t page = 0; page < channel->store->PageCount(); ++page) {
+            const float* samples = channel->store->MapPage(page, 0, PageAccess::kRead);
+            if (!samples) return {};
+            all.insert(all.end(), samples, samples + channel->store->PageLength(page));
+        }
+    }
+    return all;
+}
+
+struct Source {
+    const char* name;
+    const char* ffmpeg;  // codec options
+    PcmDepth depth;
+};
+
+class GraphLoadTest : public ::testing::TestWithParam<Source> {
+protected:
+    ScratchDir dir;
+};
+
+// Loud material: lossy decoders hand out samples beyond full scale, which must saturate alike.
+TEST_P(GraphLoadTest, LoadsTheSamplesThatTheWavRouteReads) {
+    const Source& source = GetParam();
+    const std::string path = dir.File(source.name);
+    const std::string command = "ffmpeg -loglevel error -nostdin -y -f lavfi -i 'sine=330:d=3' -f lavfi -i "
+                                "'sine=523:d=3' -filter_complex '[0][1]amerge=inputs=2,volume=20dB' " +
+                                std::string(source.ffmpeg) + " '" + path + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+    std::unique_ptr<VeAudioDocument> document = DocumentFor(path);
+    ASSERT_TRUE(document);
+    ASSERT_TRUE(document->Load(path, nullptr));
+    VeAudioData& loaded = const_cast<VeAudioData&>(document->Audio());
+
+    const std::string wav = dir.File("route.wav");
+    ASSERT_TRUE(DecodeToWav(path, wav, nullptr, source.depth));
+    VeAudioData reference;
+    ASSERT_TRUE(LoadWav(reference, wav, nullptr));
+
+    const VeAudioFormat& a = loaded.Format();
+    const VeAudioFormat& b = reference.Format();
+    EXPECT_EQ(a.format_tag, b.format_tag);
+    EXPECT_EQ(a.channels, b.channels);
+    EXPECT_EQ(a.sample_rate, b.sample_rate);
+    EXPECT_EQ(a.block_align, b.block_align);
+    EXPECT_EQ(a.avg_bytes_per_sec, b.avg_bytes_per_sec);
+    EXPECT_EQ(a.bits_per_sample, b.bits_per_sample);
+    EXPECT_EQ(a.frames, b.frames);
+    EXPECT_EQ(a.data_bytes, b.data_bytes);
+    EXPECT_EQ(loaded.ChannelSet().frames, reference.ChannelSet().frames);
+    EXPECT_TRUE(loaded.ChannelSet().IsPlain());
+    const std::vector<float> got = SamplesOf(loaded);
+    const std::vector<float> want = SamplesOf(reference);
+    ASSERT_EQ(got.size(), want.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < got.size(); ++i)
+        if (std::memcmp(&got[i], &want[i], sizeof(float)) != 0 && differing++ < 5)
+            ADD_FAILURE() << "sample " << i << ": " << got[i] << " against " << want[i];
+    EXPECT_EQ(differing, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, GraphLoadTest,
+                         ::testing::Values(Source{"in.wma", "-c:a wmav2 -b:a 128k", PcmDepth::Sixteen},
+                                           Source{"in.ogg", "-c:a libvorbis -q:a 4", PcmDepth::Sixteen},
+                                           Source{"in.opus", "-c:a libopus -b:a 96k", PcmDepth::Sixteen},
+                                           Source{"in.m4a", "-c:a aac -b:a 128k", PcmDepth::Sixteen},
+                                           Source{"in.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
+                                                  PcmDepth::Source},
+                                           Source{"in.aiff", "-c:a pcm_s16be", PcmDepth::Source}),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             return name.substr(name.find('.') + 1);
+                         });
+
+// The 16-bit values of floats around every step, beyond full scale, and of random bit patterns
+// (NaN and infinity among them), against audioconvert without dither.
+TEST(ConvertedSampleTest, MatchesGstreamersConverter) {
+    std::vector<float> floats;
+    for (int k = -32800; k <= 32800; k += 7)
+        for (double offset : {0.0, 0.5, -0.5, 0.25}) {
+            float up = static_cast<float>((k + offset) / 32768.0), down = up;
+            floats.push_back(up);
+            for (int step = 0; step < 2; ++step) {
+                up = std::nextafter(up, INFINITY);
+                down = std::nextafter(down, -INFINITY);
+                floats.push_back(up);
+                floats.push_back(down);
+            }
+        }
+    std::mt19937 random(16);
+    std::uniform_int_distribution<uint32_t> bits;
+    for (int i = 0; i < 200000; ++i) {
+        const uint32_t pattern = bits(random);
+        float x;
+        std::memcpy(&x, &pattern, sizeof x);
+        floats.push_back(x);
+    }
+    for (float x : {0.0f, -0.0f, 1.0f, -1.0f, 1.5f, -1.5f, 1e30f, -1e30f, INFINITY, -INFINITY, NAN, -NAN})
+        floats.push_back(x);
+
+    ScratchDir dir;
+    const std::string in = dir.File("in.raw"), out = dir.File("out.raw");
+    std::vector<uint8_t> bytes(floats.size() * sizeof(float));
+    std::memcpy(bytes.data(), floats.data(), bytes.size());
+    WriteFileBytes(in, bytes);
+    ASSERT_TRUE(EnsureGstreamer());
+    const std::string description = "filesrc location=" + in +
+                                    " ! rawaudioparse format=pcm pcm-format=f32le num-channels=1 sample-rate=44100"
+                                    " ! audioconvert dithering=none ! audio/x-raw,format=S16LE ! filesink location=" +
+                                    out;
+    GstPtr<GError> error;
+    GError* raw_error = nullptr;
+    GstGraph graph;
+    GstPtr<GstElement> pipeline(gst_parse_launch(description.c_str(), &raw_error));
+    error.reset(raw_error);
+    ASSERT_TRUE(pipeline && !error);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    const int result = WaitForGraph(pipeline.get());
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    ASSERT_EQ(result, kGraphCompleted);
+
+    const std::vector<uint8_t> converted = ReadFileBytes(out);
+    ASSERT_EQ(converted.size(), floats.size() * 2);
+    size_t differing = 0;
+    for (size_t i = 0; i < floats.size(); ++i) {
+        int16_t expected;
+        std::memcpy(&expected, converted.data() + i * 2, 2);
+        if (ConvertedSample(floats[i], true) != expected && differing++ < 5)
+            ADD_FAILURE() << floats[i] << ": " << ConvertedSample(floats[i], true) << " against " << expected;
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
+}  // namespace
+}  // namespace chm
