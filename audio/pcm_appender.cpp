@@ -13,6 +13,8 @@ namespace {
 
 // A channel's length is a signed 32-bit count.
 constexpr uint64_t kMaxFrames = INT32_MAX;
+// 128 MiB of floats per channel: twelve minutes at 44.1 kHz.
+constexpr uint64_t kFirstFrames = uint64_t{1} << 25;
 
 }  // namespace
 
@@ -21,7 +23,9 @@ bool VePcmAppender::Start(VeChannelSet& set, const VeAudioFormat& header, uint64
     if (!layout || !set.IsEmpty()) return false;
     layout_ = *layout;
     per_page_ = VeSampleStore::kSamplesPerPage;
-    const uint64_t pages = std::max<uint64_t>(1, (std::min(expected_frames, kMaxFrames) + per_page_ - 1) / per_page_);
+    // A damaged header may promise hours: the first stores take at most kFirstFrames, and grow.
+    const uint64_t first_frames = std::min(expected_frames, kFirstFrames);
+    const uint64_t pages = std::max<uint64_t>(1, (first_frames + per_page_ - 1) / per_page_);
     const auto first = static_cast<uint32_t>(std::min(pages * per_page_, kMaxFrames));
     if (!set.Allocate(layout_.channels, first, header.sample_rate)) return false;
     set_ = &set;

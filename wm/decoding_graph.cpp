@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -337,8 +338,9 @@ bool ConvertFloats(std::span<const uint8_t> bytes, uint16_t channels, bool round
 // meanwhile follows the bus, the cancel and the progress.
 class Delivery {
 public:
-    Delivery(const DecodeGraph& g, PcmReceiver& receiver, GstCaps* caps, const VeAudioFormat& format)
-        : receiver_(receiver), caps_(caps), channels_(format.channels), floats_(g.floats) {
+    Delivery(const DecodeGraph& g, PcmReceiver& receiver, GstCaps* caps, const VeAudioFormat& format,
+             const TaskProgress* progress)
+        : receiver_(receiver), caps_(caps), progress_(progress), channels_(format.channels), floats_(g.floats) {
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = &Delivery::OnSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(g.sink), &callbacks, this, nullptr);
@@ -350,12 +352,20 @@ private:
     static GstFlowReturn OnSample(GstAppSink* sink, gpointer data) {
         auto* self = static_cast<Delivery*>(data);
         GstPtr<GstSample> sample(gst_app_sink_pull_sample(sink));
-        if (sample && self->Take(sample.get())) return GST_FLOW_OK;
+        bool taken = false;
+        // Nothing may be thrown through GStreamer's C frames.
+        try {
+            taken = sample && self->Take(sample.get());
+        } catch (const std::bad_alloc&) {
+        }
+        if (taken) return GST_FLOW_OK;
         PostStreamError(GST_ELEMENT(sink), GST_STREAM_ERROR_FAILED, "the decoded samples cannot be kept");
         return GST_FLOW_ERROR;
     }
 
     bool Take(GstSample* sample) {
+        // A cancel stops the stream at the next buffer rather than at the next look at the bus.
+        if (progress_ && progress_->IsCancelled()) return false;
         // Samples counted in one format cannot go on in another.
         GstCaps* caps = gst_sample_get_caps(sample);
         if (!caps || !gst_caps_is_equal(caps, caps_)) return false;
@@ -377,6 +387,7 @@ private:
 
     PcmReceiver& receiver_;
     GstCaps* caps_;
+    const TaskProgress* progress_;
     uint16_t channels_;
     DecodedFloats floats_;
     std::vector<int16_t> converted_;
@@ -389,6 +400,7 @@ int WaitForDelivery(GstElement* graph, const Delivery& delivery, uint64_t expect
     GstPtr<GstBus> bus(gst_element_get_bus(graph));
     const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
     for (;;) {
+        DispatchThreadEvents();
         if (progress && progress->IsCancelled()) return kGraphCancelled;
         GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus.get(), kPullPoll, types));
         if (message) return GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS ? kGraphCompleted : kGraphFailed;
@@ -428,12 +440,12 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     const uint64_t expected = duration > 0 ? static_cast<uint64_t>(std::trunc(duration * format.sample_rate)) : 0;
     if (!receiver.Begin(format, expected)) return false;
     if (start) start->Complete();
-    // The rest follows the samples as they arrive. The delivery outlives the graph's streaming
-    // threads, which end when the graph is stopped.
-    Delivery delivery(g, receiver, caps.get(), format);
-    if (!Run(g.graph.get())) return false;
+    // The rest follows the samples as they arrive. The graph is stopped, and its streaming
+    // threads with it, on every path before the delivery goes.
     std::unique_ptr<ChildProgress> stream = MakeChildProgress(progress, total - (start ? start->Range() : 0));
-    const int result = WaitForDelivery(g.graph.get(), delivery, expected * format.block_align, stream.get());
+    Delivery delivery(g, receiver, caps.get(), format, stream.get());
+    int result = kGraphFailed;
+    if (Run(g.graph.get())) result = WaitForDelivery(g.graph.get(), delivery, expected * format.block_align, stream.get());
     g.graph.Stop();
     return result == kGraphCompleted && receiver.End();
 }

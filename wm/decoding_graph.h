@@ -61,6 +61,11 @@ int16_t ConvertedSample(float x, bool rounded);
 // extra bytes. False for caps that no such header describes.
 bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format);
 
+// The counterpart of pumping a waiting thread's window messages: a thread that runs its own
+// main context keeps it serviced while it waits for a graph; the interface thread's context is
+// never touched from here.
+void DispatchThreadEvents();
+
 // Runs a playing graph to its end: polls its bus every 100 ms and keeps the calling thread's
 // own main context (if it has one) serviced in between. Returns a wait result.
 int WaitForGraph(GstElement* graph);

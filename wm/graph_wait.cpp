@@ -33,15 +33,6 @@ int WaitForEnd(GstBus* bus, GstClockTime timeout) {
 
 GstPtr<GstBus> BusOf(GstElement* graph) { return GstPtr<GstBus>(graph ? gst_element_get_bus(graph) : nullptr); }
 
-// The counterpart of pumping a waiting thread's window messages: a thread that runs its own
-// main context keeps it serviced; the interface thread's context is never touched from here.
-void DispatchThreadEvents() {
-    GMainContext* context = g_main_context_get_thread_default();
-    if (!context) return;
-    while (g_main_context_iteration(context, FALSE)) {
-    }
-}
-
 // Ends the stream at its sources and lets it reach the writers, so that the Audio Tap writes
 // the header for the bytes delivered so far (and any other writer finishes its file).
 void EndStream(GstElement* graph, GstBus* bus) {
@@ -56,6 +47,13 @@ uint64_t CurrentFileSize(const std::string& path) {
 }
 
 }  // namespace
+
+void DispatchThreadEvents() {
+    GMainContext* context = g_main_context_get_thread_default();
+    if (!context) return;
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+}
 
 int WaitForGraph(GstElement* graph) {
     GstPtr<GstBus> bus = BusOf(graph);
