@@ -1,9 +1,9 @@
-// The decoding graph: filesrc ! parsebin ! decodebin ! queue ! audioconvert ! PCM caps, then
-// audiotap ! filesink for a WAV file, or an application sink whose samples the caller takes.
-// parsebin and decodebin's autoplugging pick and connect demuxer, parser and decoder;
-// audioconvert brings the decoder's output to interleaved 16-bit PCM (8-bit stays 8-bit); the
-// Audio Tap makes that a complete WAV file. The queue gives the conversion and the writing a
-// thread of their own beside the decoder's.
+// The decoding graph: filesrc ! parsebin ! decodebin ! audioconvert ! PCM caps, then for a WAV
+// file queue ! audiotap ! filesink (the queue before audioconvert), or for memory an application
+// sink whose samples the caller takes. parsebin and decodebin's autoplugging pick and connect
+// demuxer, parser and decoder; audioconvert brings the decoder's output to interleaved 16-bit
+// PCM (8-bit stays 8-bit); the Audio Tap makes that a complete WAV file. The queue gives the
+// conversion and the writing a thread of their own beside the decoder's.
 #include "wm/decoding_graph.h"
 
 #include <fcntl.h>
@@ -12,6 +12,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -39,7 +43,7 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 constexpr guint kReadBlock = 65536;
 // Decoded buffers the application sink holds for a reader that lags behind.
 constexpr guint kSinkBuffers = 64;
-constexpr GstClockTime kPullPoll = 100 * GST_MSECOND;
+constexpr int kPullPollMs = 100;
 
 // What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
 // nearest of the allowed formats, so a 24-bit source stays 24-bit where that is allowed.
@@ -150,12 +154,6 @@ inline int16_t ConvertedSampleWithBias(float x, int32_t bias) {
     return static_cast<int16_t>(biased >> 16);
 }
 
-// The floats of one buffer, aligned, reused by the thread that converts them.
-std::vector<float>& FloatScratch() {
-    thread_local std::vector<float> scratch;
-    return scratch;
-}
-
 // Source type, source, decoder, converter, tap and writer, connected as far as they can be
 // before the source is read. False when the type is not supported, the source cannot be
 // loaded or an element is missing (an absent Audio Tap among them). A graph that has to seek
@@ -172,10 +170,12 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     // a hand-over between threads for every packet, which costs more than the decoding it overlaps.
     GstElement* parse = g.graph.Add(MakeElement("parsebin"));
     GstElement* decode = g.graph.Add(MakeElement("decodebin"));
-    GstElement* queue = g.graph.Add(MakeElement("queue"));
+    // Into memory, the delivery hands the samples to another thread in large chunks: a queue's
+    // hand-over for every buffer would cost more than it gives.
+    GstElement* queue = target.empty() ? nullptr : g.graph.Add(MakeElement("queue"));
     GstElement* convert = g.graph.Add(MakeElement("audioconvert"));
     GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
-    if (!src || !parse || !decode || !queue || !convert || !pcm) return false;
+    if (!src || !parse || !decode || (!queue && !target.empty()) || !convert || !pcm) return false;
     // An empty target: the samples go to the calling thread instead of into a WAV file.
     if (target.empty()) {
         g.sink = g.graph.Add(MakeElement("appsink"));
@@ -202,14 +202,15 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     }
     g_signal_connect(parse, "pad-added", G_CALLBACK(LinkAudioPad), decode);
     g_signal_connect(parse, "no-more-pads", G_CALLBACK(FailWithoutAudio), decode);
-    g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), queue);
-    g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), queue);
+    GstElement* decoded = queue ? queue : convert;
+    g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), decoded);
+    g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), decoded);
     // decodebin's demuxer gets its first data only after decodebin has connected it. A demuxer
     // that pulled the data itself would start reading while decodebin still plugs it, and
     // decodebin drops the errors raised in that window: a corrupt file would then never fail, it
     // would hang.
     if (mode == SourceMode::PushOnly) OfferPushOnly(src);
-    return gst_element_link(src, parse) && gst_element_link(queue, convert) && gst_element_link(convert, pcm) &&
+    return gst_element_link(src, parse) && (!queue || gst_element_link(queue, convert)) && gst_element_link(convert, pcm) &&
            (g.sink ? gst_element_link(pcm, g.sink) : gst_element_link_pads(pcm, "src", g.tap, "In"));
 }
 
@@ -315,47 +316,81 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
 
 // Pulls the decoded buffers of a playing graph into the receiver until the stream ends. The
 // progress (if any) follows the frames received against `expected` frames.
-// Floats as 16-bit samples, the first channel rounded and the others as `rounded_rest` says: the
-// loop of ConvertedSample without its branches, so that it vectorises.
+// Floats as 16-bit samples, the first channel rounded and the others as `rounded_rest` says.
 bool ConvertFloats(std::span<const uint8_t> bytes, uint16_t channels, bool rounded_rest, std::vector<int16_t>& out) {
     if (channels == 0 || bytes.size() % (size_t{channels} * sizeof(float)) != 0) return false;
-    const size_t frames = bytes.size() / (size_t{channels} * sizeof(float));
-    out.resize(frames * channels);
-    std::vector<float>& in = FloatScratch();
-    in.resize(out.size());
-    std::memcpy(in.data(), bytes.data(), bytes.size());
-    for (uint16_t c = 0; c < channels; ++c) {
-        const int32_t bias = c == 0 || rounded_rest ? 32768 : 0;
-        const float* from = in.data() + c;
-        int16_t* to = out.data() + c;
-        for (size_t f = 0; f < frames; ++f) to[f * channels] = ConvertedSampleWithBias(from[f * channels], bias);
+    out.resize(bytes.size() / sizeof(float));
+    const int32_t rest_bias = rounded_rest ? 32768 : 0;
+    const uint8_t* in = bytes.data();
+    for (size_t i = 0; i < out.size(); i += channels) {
+        for (uint16_t c = 0; c < channels; ++c) {
+            float x;
+            std::memcpy(&x, in + (i + c) * sizeof(float), sizeof x);
+            out[i + c] = ConvertedSampleWithBias(x, c == 0 ? 32768 : rest_bias);
+        }
     }
     return true;
 }
 
-// Hands each decoded buffer to the receiver on the streaming thread that delivers it: a hand-over
-// to another thread for every buffer would cost more than the work it moves. The calling thread
-// meanwhile follows the bus, the cancel and the progress.
+// Carries the decoded stream from the streaming thread to the calling thread in chunks of
+// kChunkBytes: the streaming thread only copies each buffer into the chunk it fills, the calling
+// thread converts and stores. A queue element's hand-over for every buffer (a few thousand
+// samples) cost more than the work it moved; one for every chunk costs nothing worth counting.
+// At most kChunksAhead chunks wait, so that a slow reader holds the decoder back.
 class Delivery {
 public:
-    Delivery(const DecodeGraph& g, PcmReceiver& receiver, GstCaps* caps, const VeAudioFormat& format,
-             const TaskProgress* progress)
-        : receiver_(receiver), caps_(caps), progress_(progress), channels_(format.channels), floats_(g.floats) {
+    enum class Next { Chunk, End, Nothing };
+
+    // Installed before the graph starts, so that an end of stream that comes before any sample
+    // (an empty stream ends while the graph starts) is seen as well.
+    explicit Delivery(const DecodeGraph& g) {
+        filling_.reserve(kChunkBytes);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = &Delivery::OnSample;
+        callbacks.eos = &Delivery::OnEos;
         gst_app_sink_set_callbacks(GST_APP_SINK(g.sink), &callbacks, this, nullptr);
     }
 
-    uint64_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
+    // The format every sample must come in; set before the graph plays.
+    void Expect(GstCaps* caps) { caps_.reset(gst_caps_ref(caps)); }
+
+    // The calling thread: the next chunk into `chunk` (whose old storage is kept for reuse), the
+    // end of the stream once every chunk is taken, or nothing within `timeout`.
+    Next Take(std::vector<uint8_t>& chunk, std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (chunk.capacity() != 0) {
+            chunk.clear();
+            spare_.push_back(std::move(chunk));
+            chunk = std::vector<uint8_t>();
+        }
+        moved_.wait_for(lock, timeout, [this] { return !ready_.empty() || ended_; });
+        if (!ready_.empty()) {
+            chunk = std::move(ready_.front());
+            ready_.pop_front();
+            moved_.notify_all();
+            return Next::Chunk;
+        }
+        return ended_ ? Next::End : Next::Nothing;
+    }
+
+    // The calling thread gives up: the streaming thread stops waiting, and its next delivery fails.
+    void Close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        moved_.notify_all();
+    }
 
 private:
+    static constexpr size_t kChunkBytes = 512 * 1024;
+    static constexpr size_t kChunksAhead = 4;
+
     static GstFlowReturn OnSample(GstAppSink* sink, gpointer data) {
         auto* self = static_cast<Delivery*>(data);
         GstPtr<GstSample> sample(gst_app_sink_pull_sample(sink));
         bool taken = false;
         // Nothing may be thrown through GStreamer's C frames.
         try {
-            taken = sample && self->Take(sample.get());
+            taken = sample && self->Put(sample.get());
         } catch (const std::bad_alloc&) {
         }
         if (taken) return GST_FLOW_OK;
@@ -363,49 +398,102 @@ private:
         return GST_FLOW_ERROR;
     }
 
-    bool Take(GstSample* sample) {
-        // A cancel stops the stream at the next buffer rather than at the next look at the bus.
-        if (progress_ && progress_->IsCancelled()) return false;
+    static void OnEos(GstAppSink*, gpointer data) {
+        auto* self = static_cast<Delivery*>(data);
+        std::unique_lock<std::mutex> lock(self->mutex_);
+        if (!self->filling_.empty()) self->ready_.push_back(std::move(self->filling_));
+        self->ended_ = true;
+        self->moved_.notify_all();
+    }
+
+    // The streaming thread: the buffer into the chunk being filled, a full chunk on its way.
+    bool Put(GstSample* sample) {
         // Samples counted in one format cannot go on in another.
         GstCaps* caps = gst_sample_get_caps(sample);
-        if (!caps || !gst_caps_is_equal(caps, caps_)) return false;
+        if (!caps || !caps_ || !gst_caps_is_equal(caps, caps_.get())) return false;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         GstMapInfo map;
         if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
-        std::span<const uint8_t> pcm(map.data, map.size);
-        bool taken = true;
-        if (floats_ != DecodedFloats::None) {
-            taken = ConvertFloats(pcm, channels_, floats_ == DecodedFloats::Interleaved, converted_);
-            pcm = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(converted_.data()),
-                                           converted_.size() * sizeof(int16_t));
-        }
-        taken = taken && receiver_.Receive(pcm);
-        bytes_.fetch_add(pcm.size(), std::memory_order_relaxed);
+        filling_.insert(filling_.end(), map.data, map.data + map.size);
         gst_buffer_unmap(buffer, &map);
-        return taken;
+        if (filling_.size() < kChunkBytes) return true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        moved_.wait(lock, [this] { return ready_.size() < kChunksAhead || closed_; });
+        if (closed_) return false;
+        ready_.push_back(std::move(filling_));
+        moved_.notify_all();
+        if (!spare_.empty()) {
+            filling_ = std::move(spare_.back());
+            spare_.pop_back();
+        } else {
+            filling_ = std::vector<uint8_t>();
+            filling_.reserve(kChunkBytes);
+        }
+        return true;
     }
 
-    PcmReceiver& receiver_;
-    GstCaps* caps_;
-    const TaskProgress* progress_;
-    uint16_t channels_;
-    DecodedFloats floats_;
-    std::vector<int16_t> converted_;
-    std::atomic<uint64_t> bytes_{0};
+    GstPtr<GstCaps> caps_;
+    std::vector<uint8_t> filling_;  // the streaming thread's own
+    std::mutex mutex_;
+    std::condition_variable moved_;
+    std::deque<std::vector<uint8_t>> ready_;
+    std::vector<std::vector<uint8_t>> spare_;
+    bool ended_ = false;
+    bool closed_ = false;
 };
 
-// Runs the graph to its end while the delivery fills the receiver; the progress (if any) follows
-// the bytes delivered against `expected_bytes`.
-int WaitForDelivery(GstElement* graph, const Delivery& delivery, uint64_t expected_bytes, TaskProgress* progress) {
-    GstPtr<GstBus> bus(gst_element_get_bus(graph));
-    const auto types = static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
+// Stops the graph, and its streaming threads with it, before the delivery they call goes: on
+// every path, and after telling a streaming thread that waits for room that nobody will read.
+class StopBeforeDelivery {
+public:
+    StopBeforeDelivery(DecodeGraph& g, Delivery& delivery) : g_(g), delivery_(delivery) {}
+    ~StopBeforeDelivery() {
+        delivery_.Close();
+        g_.graph.Stop();
+    }
+    StopBeforeDelivery(const StopBeforeDelivery&) = delete;
+    StopBeforeDelivery& operator=(const StopBeforeDelivery&) = delete;
+
+private:
+    DecodeGraph& g_;
+    Delivery& delivery_;
+};
+
+// Runs the graph to its end while the chunks it delivers go to the receiver, floats made 16-bit
+// on the way; the progress (if any) follows the bytes received against `expected_bytes`.
+int ReceiveAll(const DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, const VeAudioFormat& format,
+               uint64_t expected_bytes, TaskProgress* progress) {
+    GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
+    const DecodedFloats floats = g.floats;
+    std::vector<uint8_t> chunk;
+    std::vector<int16_t> converted;
+    uint64_t bytes = 0;
     for (;;) {
         DispatchThreadEvents();
         if (progress && progress->IsCancelled()) return kGraphCancelled;
-        GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus.get(), kPullPoll, types));
-        if (message) return GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS ? kGraphCompleted : kGraphFailed;
+        switch (delivery.Take(chunk, std::chrono::milliseconds(kPullPollMs))) {
+            case Delivery::Next::End:
+                return kGraphCompleted;
+            case Delivery::Next::Nothing: {
+                // A stream that stopped without its end failed: the reason is on the bus.
+                GstPtr<GstMessage> message(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+                if (message) return kGraphFailed;
+                continue;
+            }
+            case Delivery::Next::Chunk:
+                break;
+        }
+        std::span<const uint8_t> pcm(chunk.data(), chunk.size());
+        if (floats != DecodedFloats::None) {
+            if (!ConvertFloats(pcm, format.channels, floats == DecodedFloats::Interleaved, converted))
+                return kGraphFailed;
+            pcm = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(converted.data()),
+                                           converted.size() * sizeof(int16_t));
+        }
+        if (!receiver.Receive(pcm)) return kGraphFailed;
+        bytes += pcm.size();
         if (progress && expected_bytes > kProgressThreshold)
-            progress->SetPercent(static_cast<float>(std::min(100.0, delivery.Bytes() * 100.0 / expected_bytes)));
+            progress->SetPercent(static_cast<float>(std::min(100.0, bytes * 100.0 / expected_bytes)));
     }
 }
 
@@ -420,6 +508,8 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     if (!EnsureGstreamer()) return false;
     DecodeGraph g;
     if (!BuildGraph(source, std::string(), g, SourceMode::PushOnly, depth)) return false;
+    Delivery delivery(g);
+    const StopBeforeDelivery stop(g, delivery);
     if (start) {
         if (start->IsCancelled()) return false;
         start->Advance(static_cast<uint32_t>(std::trunc(start->Total() * kBuildShare)));
@@ -443,10 +533,9 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     // The rest follows the samples as they arrive. The graph is stopped, and its streaming
     // threads with it, on every path before the delivery goes.
     std::unique_ptr<ChildProgress> stream = MakeChildProgress(progress, total - (start ? start->Range() : 0));
-    Delivery delivery(g, receiver, caps.get(), format, stream.get());
-    int result = kGraphFailed;
-    if (Run(g.graph.get())) result = WaitForDelivery(g.graph.get(), delivery, expected * format.block_align, stream.get());
-    g.graph.Stop();
+    delivery.Expect(caps.get());
+    if (!Run(g.graph.get())) return false;
+    const int result = ReceiveAll(g, delivery, receiver, format, expected * format.block_align, stream.get());
     return result == kGraphCompleted && receiver.End();
 }
 

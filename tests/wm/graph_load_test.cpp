@@ -3,6 +3,7 @@
 // reading that back; and the float-to-16-bit step against GStreamer's own converter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -108,6 +109,18 @@ TEST_P(GraphLoadTest, ATruncatedFileEndsAsTheWavRouteEnds) {
     ExpectBothRoutesAlike(path);
 }
 
+// Cut inside or just after the header: a stream that ends before its first sample (it used to
+// leave the load waiting for samples that never came).
+TEST_P(GraphLoadTest, AFileCutAfterItsHeaderEndsAsTheWavRouteEnds) {
+    const std::vector<uint8_t> whole = ReadFileBytes(Make(1.0));
+    const std::string path = dir.File(GetParam().name);
+    for (size_t size : {42, 54, 64, 128, 512}) {
+        SCOPED_TRACE(size);
+        WriteFileBytes(path, std::vector<uint8_t>(whole.begin(), whole.begin() + std::min(size, whole.size())));
+        ExpectBothRoutesAlike(path);
+    }
+}
+
 void GraphLoadTest::ExpectSameAudio(VeAudioData& loaded, VeAudioData& reference) {
     const VeAudioFormat& a = loaded.Format();
     const VeAudioFormat& b = reference.Format();
@@ -138,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, GraphLoadTest,
                                            Source{"in.m4a", "-c:a aac -b:a 128k", PcmDepth::Sixteen},
                                            Source{"in.flac", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24",
                                                   PcmDepth::Source},
-                                           Source{"in.aiff", "-c:a pcm_s16be", PcmDepth::Source}),
+                                           Source{"in.aiff", "-c:a pcm_s24be", PcmDepth::Source}),
                          [](const auto& info) {
                              std::string name = info.param.name;
                              return name.substr(name.find('.') + 1);
