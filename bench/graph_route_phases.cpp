@@ -1,7 +1,8 @@
-// Where the time of a conversion through the decoding graph goes: the decode into the
-// temporary WAV, reading it into the stores, the fold (mix), the temporary mono WAV and the
-// encode, each timed alone (wall and processor seconds, best of three by wall time) on the
-// files given, with the steps the conversion worker runs. Used by convert_formats.sh.
+// Where the time of a conversion through the decoding graph goes: the load (decoding straight
+// into the stores), the fold (mix), the temporary mono WAV and the encode, each timed alone
+// (wall and processor seconds, each phase's best of CHM_BENCH_RUNS runs, 3 by default) on the
+// files given, with the steps the conversion worker runs; and, for comparison, the decode into
+// a WAV file that the load used to go through. Used by convert_formats.sh.
 #include <sys/resource.h>
 
 #include <chrono>

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the tests of the threaded parts under ThreadSanitizer: configures a build of its own
 # (GCC, -fsanitize=thread), builds only the test programs of the worker threads, the progress
-# chain, the conversion run, the folder search, the platform layer and the command line (with
-# the tavorin-chm it drives, which converts several files at once), and runs each of them. Any race, any lock-order inversion and any
+# chain, the conversion run, the folder search, the platform layer, the decoding graph's
+# delivery into memory and the command line (with the tavorin-chm it drives, which converts
+# several files at once), and runs each of them. Any race, any lock-order inversion and any
 # failed test fails the script.
 #
 #   scripts/run-tsan.sh
@@ -19,6 +20,7 @@ programs=(
     tests/platform/platform_tests
     tests/cli/cli_tests
     tests/cli/cli_scan_tests
+    tests/wm/graph_load_test
 )
 started=$(date +%s)
 

@@ -41,8 +41,6 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 
 // The source pushes the file in blocks of this size.
 constexpr guint kReadBlock = 65536;
-// Decoded buffers the application sink holds for a reader that lags behind.
-constexpr guint kSinkBuffers = 64;
 constexpr int kPullPollMs = 100;
 
 // What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
@@ -115,7 +113,8 @@ enum class DecodedFloats { None, Interleaved, Planar };
 
 struct DecodeGraph {
     std::atomic<DecodedFloats> floats{DecodedFloats::None};  // set from the streaming thread
-    GstElement* pcm = nullptr;  // borrowed from the graph: the caps filter after audioconvert
+    // Borrowed from the graph: the caps filter after audioconvert, read from the streaming thread.
+    std::atomic<GstElement*> pcm{nullptr};
     GstGraph graph;
     GstElement* tap = nullptr;   // borrowed from the graph; the Audio Tap of a decode to a file
     GstElement* sink = nullptr;  // borrowed from the graph; the application sink of a decode to memory
@@ -138,7 +137,7 @@ GstPadProbeReturn PassFloats(GstPad*, GstPadProbeInfo* info, gpointer graph) {
                                                                                 : DecodedFloats::Planar;
     g->floats = floats;
     GstPtr<GstCaps> wanted(gst_caps_from_string(floats != DecodedFloats::None ? kFloatCaps : kPcmCaps));
-    g_object_set(g->pcm, "caps", wanted.get(), nullptr);
+    g_object_set(g->pcm.load(), "caps", wanted.get(), nullptr);
     return GST_PAD_PROBE_OK;
 }
 
@@ -180,8 +179,8 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     if (target.empty()) {
         g.sink = g.graph.Add(MakeElement("appsink"));
         if (!g.sink) return false;
-        // Bounded, so that a slow reader holds the decoder back rather than piling up samples.
-        g_object_set(g.sink, "sync", FALSE, "max-buffers", kSinkBuffers, "drop", FALSE, nullptr);
+        // As fast as the decoder goes; the delivery's bounded chunks hold it back for a slow reader.
+        g_object_set(g.sink, "sync", FALSE, nullptr);
     } else {
         g.tap = g.graph.Add(MakeElement("audiotap"));
         GstElement* file = g.graph.Add(MakeElement("filesink"));
@@ -205,12 +204,13 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     GstElement* decoded = queue ? queue : convert;
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), decoded);
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(FailWithoutAudio), decoded);
-    // decodebin's demuxer gets its first data only after decodebin has connected it. A demuxer
-    // that pulled the data itself would start reading while decodebin still plugs it, and
-    // decodebin drops the errors raised in that window: a corrupt file would then never fail, it
-    // would hang.
+    // parsebin's demuxer gets its first data only after parsebin has connected it. A demuxer
+    // that pulled the data itself would start reading while parsebin still plugs it, and the
+    // errors raised in that window are dropped: a corrupt file would then never fail, it would
+    // hang.
     if (mode == SourceMode::PushOnly) OfferPushOnly(src);
-    return gst_element_link(src, parse) && (!queue || gst_element_link(queue, convert)) && gst_element_link(convert, pcm) &&
+    return gst_element_link(src, parse) && (!queue || gst_element_link(queue, convert)) &&
+           gst_element_link(convert, pcm) &&
            (g.sink ? gst_element_link(pcm, g.sink) : gst_element_link_pads(pcm, "src", g.tap, "In"));
 }
 
@@ -344,7 +344,6 @@ public:
     // Installed before the graph starts, so that an end of stream that comes before any sample
     // (an empty stream ends while the graph starts) is seen as well.
     explicit Delivery(const DecodeGraph& g) {
-        filling_.reserve(kChunkBytes);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = &Delivery::OnSample;
         callbacks.eos = &Delivery::OnEos;
@@ -352,7 +351,10 @@ public:
     }
 
     // The format every sample must come in; set before the graph plays.
-    void Expect(GstCaps* caps) { caps_.reset(gst_caps_ref(caps)); }
+    void Expect(GstCaps* caps) {
+        owned_caps_.reset(gst_caps_ref(caps));
+        caps_.store(caps);
+    }
 
     // The calling thread: the next chunk into `chunk` (whose old storage is kept for reuse), the
     // end of the stream once every chunk is taken, or nothing within `timeout`.
@@ -410,10 +412,12 @@ private:
     bool Put(GstSample* sample) {
         // Samples counted in one format cannot go on in another.
         GstCaps* caps = gst_sample_get_caps(sample);
-        if (!caps || !caps_ || !gst_caps_is_equal(caps, caps_.get())) return false;
+        GstCaps* expected = caps_.load();
+        if (!caps || !expected || !gst_caps_is_equal(caps, expected)) return false;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         GstMapInfo map;
         if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
+        if (filling_.capacity() < kChunkBytes) filling_.reserve(kChunkBytes);
         filling_.insert(filling_.end(), map.data, map.data + map.size);
         gst_buffer_unmap(buffer, &map);
         if (filling_.size() < kChunkBytes) return true;
@@ -427,13 +431,13 @@ private:
             spare_.pop_back();
         } else {
             filling_ = std::vector<uint8_t>();
-            filling_.reserve(kChunkBytes);
         }
         return true;
     }
 
-    GstPtr<GstCaps> caps_;
-    std::vector<uint8_t> filling_;  // the streaming thread's own
+    GstPtr<GstCaps> owned_caps_;
+    std::atomic<GstCaps*> caps_{nullptr};  // read by the streaming thread
+    std::vector<uint8_t> filling_;          // the streaming thread's own
     std::mutex mutex_;
     std::condition_variable moved_;
     std::deque<std::vector<uint8_t>> ready_;
