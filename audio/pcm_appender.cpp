@@ -41,15 +41,18 @@ bool VePcmAppender::Reserve(uint64_t frames) {
     if (frames > kMaxFrames) return false;
     // Half as much again each time: a length far beyond the guess costs few resizes.
     const uint64_t wanted = std::max<uint64_t>(frames, uint64_t{capacity_} + capacity_ / 2);
-    const auto capacity = static_cast<uint32_t>(std::min(kMaxFrames, (wanted + per_page_ - 1) / per_page_ * per_page_));
+    return ResizeStores(static_cast<uint32_t>(std::min(kMaxFrames, (wanted + per_page_ - 1) / per_page_ * per_page_)));
+}
+
+bool VePcmAppender::ResizeStores(uint32_t frames) {
     VeChannelSet& set = *set_;
     for (VeChannel* channel : {&set.left, &set.right}) {
         if (!channel->store) continue;
-        if (!channel->store->Resize(capacity)) return false;
-        channel->length = static_cast<int32_t>(capacity);
+        if (!channel->store->Resize(frames)) return false;
+        channel->length = static_cast<int32_t>(frames);
     }
-    set.frames = capacity;
-    capacity_ = capacity;
+    set.frames = frames;
+    capacity_ = frames;
     return true;
 }
 
@@ -85,16 +88,7 @@ bool VePcmAppender::Finish() {
     if (rest != 0 && !ImportPage(rest)) return false;
     filled_ = 0;
     if (frames_ == 0) return false;
-    VeChannelSet& set = *set_;
-    const auto frames = static_cast<uint32_t>(frames_);
-    for (VeChannel* channel : {&set.left, &set.right}) {
-        if (!channel->store) continue;
-        if (!channel->store->Resize(frames)) return false;
-        channel->length = static_cast<int32_t>(frames);
-    }
-    set.frames = frames;
-    capacity_ = frames;
-    return true;
+    return ResizeStores(static_cast<uint32_t>(frames_));
 }
 
 }  // namespace chm

@@ -28,6 +28,8 @@ public:
 private:
     bool ImportPage(uint32_t frames);
     bool Reserve(uint64_t frames);
+    // Every store of the set, its channel and the set made `frames` long.
+    bool ResizeStores(uint32_t frames);
 
     VeChannelSet* set_ = nullptr;
     FrameLayout layout_;
