@@ -39,6 +39,22 @@ best_of_three() {
     echo "$best $best_cpu"
 }
 
+# "min median min median" wall seconds of two shell commands run one after the other, seven
+# times: a machine whose speed drifts (other work, a shared host) slows both alike, which three
+# runs of one and then three of the other do not.
+alternating_seven() {
+    local a=() b=()
+    for _ in 1 2 3 4 5 6 7; do
+        rm -rf "$work"/out*.* "$work"/chm/*
+        a+=("$(/usr/bin/time -f '%e' bash -c "$1" 2>&1 > /dev/null | tail -n 1)")
+        b+=("$(/usr/bin/time -f '%e' bash -c "$2" 2>&1 > /dev/null | tail -n 1)")
+    done
+    local sa sb
+    sa=$(printf '%s\n' "${a[@]}" | sort -n)
+    sb=$(printf '%s\n' "${b[@]}" | sort -n)
+    echo "$(echo "$sa" | sed -n 1p) $(echo "$sa" | sed -n 4p) $(echo "$sb" | sed -n 1p) $(echo "$sb" | sed -n 4p)"
+}
+
 # What ffprobe says of an output.
 probe() {  # file
     ffprobe -v error -show_entries stream=codec_name,channels,sample_rate:format=duration,bit_rate \
@@ -64,12 +80,14 @@ printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.mp3")"
 printf '  ffmpeg output:      %s\n' "$(probe "$work/out-ffmpeg.mp3")"
 rm -rf "$work/chm"/* "$work/in.mp3"
 
-read -r t_chm_wma c_chm_wma <<< "$(best_of_three "'$chm' convert --output-folder '$work/chm' '$work/in.wma' 2> /dev/null")"
-read -r t_ffmpeg_wma c_ffmpeg_wma <<< "$(best_of_three "ffmpeg -loglevel error -nostdin -y -i '$work/in.wma' -ac 1 -c:a wmav2 -b:a $wma_rate '$work/out-ffmpeg.wma'")"
+chm_wma="'$chm' convert --output-folder '$work/chm' '$work/in.wma' 2> /dev/null"
+ffmpeg_wma="ffmpeg -loglevel error -nostdin -y -i '$work/in.wma' -ac 1 -c:a wmav2 -b:a $wma_rate '$work/out-ffmpeg.wma'"
+read -r t_chm_wma m_chm_wma t_ffmpeg_wma m_ffmpeg_wma <<< "$(alternating_seven "$chm_wma" "$ffmpeg_wma")"
 "$chm" convert --output-folder "$work/chm" "$work/in.wma" > /dev/null
-printf 'ten minutes, 44.1 kHz stereo WMA to mono WMA at %s (best of 3: wall seconds, processor seconds)\n' "$wma_rate"
-printf '  tavorin-chm %.3f (%.2f)   ffmpeg wmav2 %.3f (%.2f)\n' "$t_chm_wma" "$c_chm_wma" "$t_ffmpeg_wma" "$c_ffmpeg_wma"
-awk -v c="$t_chm_wma" -v f="$t_ffmpeg_wma" 'BEGIN { printf "  wall ratio to ffmpeg %.2f (target <= 1.5)\n", c / f }'
+printf 'ten minutes, 44.1 kHz stereo WMA to mono WMA at %s (seven runs of each, alternating: best and median wall seconds)\n' "$wma_rate"
+printf '  tavorin-chm %.3f, %.3f   ffmpeg wmav2 %.3f, %.3f\n' "$t_chm_wma" "$m_chm_wma" "$t_ffmpeg_wma" "$m_ffmpeg_wma"
+awk -v c="$t_chm_wma" -v f="$t_ffmpeg_wma" -v mc="$m_chm_wma" -v mf="$m_ffmpeg_wma" \
+    'BEGIN { printf "  wall ratio to ffmpeg %.2f best, %.2f median (target <= 1.5)\n", c / f, mc / mf }'
 printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.wma")"
 # Where the time goes, and what GStreamer's own elements take for the whole route on one thread
 # (decode, downmix, encode, no fold or temporary files) and on two (a queue between decoding and
