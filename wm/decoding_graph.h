@@ -6,7 +6,6 @@
 #include <string>
 
 #include "audio/audio_format.h"
-
 #include "engine/task_progress.h"
 
 namespace chm {

@@ -10,14 +10,14 @@ namespace chm {
 class TaskProgress;
 class VeByteStream;
 
-// A document whose files are decoded by the decoding graph into a temporary WAV file and read
-// from there, and saved through a temporary WAV file that the format's encoder turns into the
-// output, with the source's tags carried over: WMA, FLAC, Ogg Vorbis, Opus, AAC and AIFF. A
-// format gives what it reads of its source, its encoder and its tag writer.
+// A document whose files are decoded by the decoding graph straight into its stores, and saved
+// through a temporary WAV file that the format's encoder turns into the output, with the
+// source's tags carried over: WMA, FLAC, Ogg Vorbis, Opus, AAC and AIFF. A format gives what it
+// reads of its source, its encoder and its tag writer.
 class VeGraphDocument : public VeAudioDocument {
 public:
-    // Reads the source's tags and information, then decodes (10 % of the progress) and reads
-    // the temporary WAV back (the rest). The temporary file never outlives the call.
+    // Reads the source's tags and information, then starts the decoder (10 % of the progress)
+    // and stores the samples as they arrive (the rest). A failed load leaves the document empty.
     bool Load(const std::string& path, TaskProgress* progress) override;
     // Refused: these formats are decoded from files only. Resets the document.
     bool LoadFromStream(VeByteStream& stream, TaskProgress* progress) override;

@@ -1,4 +1,4 @@
-// The WMA document: loading through the decoding graph and a temporary WAV, excerpts, the
+// The WMA document: loading through the decoding graph straight into the stores, excerpts, the
 // refused stream forms, saving through a temporary WAV and the WMA encoder, and the whole round
 // trip stereo WMA -> mono WMA checked against ffprobe, GStreamer and the source's own mix.
 #include <gtest/gtest.h>
