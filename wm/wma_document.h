@@ -6,9 +6,9 @@
 
 namespace chm {
 
-// A Windows Media Audio file as a document: decoded by the decoding graph into a temporary WAV
-// file and read from there; saved through a temporary WAV file streamed into the WMA encoder,
-// with the source's media properties carried over.
+// A Windows Media Audio file as a document: decoded by the decoding graph straight into its
+// stores; saved through a temporary WAV file streamed into the WMA encoder, with the source's
+// media properties carried over.
 class VeWmaDocument : public VeGraphDocument {
 public:
     VeWmaDocument();
