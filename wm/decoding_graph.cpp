@@ -314,8 +314,6 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
     return true;
 }
 
-// Pulls the decoded buffers of a playing graph into the receiver until the stream ends. The
-// progress (if any) follows the frames received against `expected` frames.
 // Floats as 16-bit samples, the first channel rounded and the others as `rounded_rest` says.
 bool ConvertFloats(std::span<const uint8_t> bytes, uint16_t channels, bool rounded_rest, std::vector<int16_t>& out) {
     if (channels == 0 || bytes.size() % (size_t{channels} * sizeof(float)) != 0) return false;
