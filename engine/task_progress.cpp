@@ -15,7 +15,41 @@ void TaskProgress::Fail() {
     OnFailed();
 }
 
+void TaskProgress::Fail(const std::string& reason) {
+    if (!reason.empty()) KeepReason(reason);
+    Fail();
+}
+
+void TaskProgress::AddNote(const std::string& note) {
+    if (!note.empty()) KeepNote(note);
+}
+
+void TaskProgress::KeepReason(const std::string& reason) {
+    std::lock_guard lock(remarks_lock_);
+    if (reason_.empty()) reason_ = reason;
+}
+
+void TaskProgress::KeepNote(const std::string& note) {
+    std::lock_guard lock(remarks_lock_);
+    notes_.push_back(note);
+}
+
+std::string TaskProgress::FailureReason() const {
+    std::lock_guard lock(remarks_lock_);
+    return reason_;
+}
+
+std::vector<std::string> TaskProgress::Notes() const {
+    std::lock_guard lock(remarks_lock_);
+    return notes_;
+}
+
 void TaskProgress::Reset(uint32_t total) {
+    {
+        std::lock_guard lock(remarks_lock_);
+        reason_.clear();
+        notes_.clear();
+    }
     total_ = total;
     done_ = 0;
     cancelled_ = false;
@@ -112,6 +146,11 @@ uint32_t ProgressShare(const TaskProgress* progress, double fraction) {
 
 std::unique_ptr<ChildProgress> MakeChildProgress(TaskProgress* progress, uint32_t units) {
     return progress ? progress->MakeChild(units) : nullptr;
+}
+
+bool FinishProgress(TaskProgress* progress, bool ok, const std::string& reason) {
+    if (progress && !ok && !reason.empty()) progress->Fail(reason);
+    return FinishProgress(progress, ok);
 }
 
 bool FinishProgress(TaskProgress* progress, bool ok) {

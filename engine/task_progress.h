@@ -2,7 +2,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace chm {
 
@@ -21,6 +23,14 @@ public:
     virtual void Cancel();
     virtual bool IsFailed() const { return failed_.load(); }
     virtual void Fail();
+    // Fails with a reason in plain words, for the user ("the output folder is full"). The first
+    // reason given since the last Reset is the one kept: the innermost step knows best.
+    void Fail(const std::string& reason);
+    // A remark on a task that did not fail for it ("source ends early: ..."); kept in order.
+    void AddNote(const std::string& note);
+    // Both are kept by the progress at the top of a chain; a child hands them upward.
+    std::string FailureReason() const;
+    std::vector<std::string> Notes() const;
 
     void Reset(uint32_t total);
     bool SetTotal(uint32_t n);
@@ -40,6 +50,8 @@ protected:
     virtual void OnChanged() {}
     virtual void OnCancelled() {}
     virtual void OnFailed() {}
+    virtual void KeepReason(const std::string& reason);
+    virtual void KeepNote(const std::string& note);
     // Sets the position without the bounds checks of the public operations; used by children.
     void SetDoneAndNotify(uint32_t done);
     bool OwnCancelled() const { return cancelled_.load(); }
@@ -52,6 +64,10 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> failed_{false};
     std::wstring text_;
+    // Written by the worker, read by the interface: strings need the lock.
+    mutable std::mutex remarks_lock_;
+    std::string reason_;
+    std::vector<std::string> notes_;
 };
 
 // Covers a sub-range of a parent: its own position maps into the parent's units, and its
@@ -64,12 +80,15 @@ public:
     void Cancel() override;
     bool IsFailed() const override;
     void Fail() override;
+    using TaskProgress::Fail;
 
     uint32_t Range() const { return range_; }
     uint32_t Base() const { return base_; }
 
 protected:
     void OnChanged() override;
+    void KeepReason(const std::string& reason) override { parent_.KeepReason(reason); }
+    void KeepNote(const std::string& note) override { parent_.KeepNote(note); }
 
 private:
     TaskProgress& parent_;
@@ -84,5 +103,7 @@ uint32_t ProgressShare(const TaskProgress* progress, double fraction);
 std::unique_ptr<ChildProgress> MakeChildProgress(TaskProgress* progress, uint32_t units);
 // Completes or fails the progress as `ok` says, and returns `ok`.
 bool FinishProgress(TaskProgress* progress, bool ok);
+// The same, with the reason of a failure (ignored when `ok`, or when empty).
+bool FinishProgress(TaskProgress* progress, bool ok, const std::string& reason);
 
 }  // namespace chm
