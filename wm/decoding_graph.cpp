@@ -26,8 +26,10 @@
 #include "audio/audio_file_type.h"
 #include "platform/file_system.h"
 #include "platform/unique_fd.h"
+#include "wm/graph_failure.h"
 #include "wm/gst_objects.h"
 #include "wm/gstreamer_setup.h"
+#include "wm/stream_watch.h"
 
 namespace chm {
 namespace {
@@ -42,6 +44,8 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 // The source pushes the file in blocks of this size.
 constexpr guint kReadBlock = 65536;
 constexpr int kPullPollMs = 100;
+// How long the rest of the file may take to be read after the decoded stream ended.
+constexpr std::chrono::seconds kSourceEndWait{5};
 
 // What the tap may receive: the PCM the rest of the program reads. audioconvert picks the
 // nearest of the allowed formats, so a 24-bit source stays 24-bit where that is allowed.
@@ -86,11 +90,6 @@ bool IsAudio(GstCaps* caps) {
     return g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
 }
 
-void PostStreamError(GstElement* element, GstStreamError code, const char* text) {
-    GstPtr<GError> error(g_error_new_literal(GST_STREAM_ERROR, code, text));
-    gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), error.get(), nullptr));
-}
-
 // The pads of parsebin (demuxed, parsed streams) and of decodebin (decoded audio) appear once the
 // source is typed: the first audio stream is the one decoded, and then the one taken.
 void LinkAudioPad(GstElement*, GstPad* pad, gpointer input) {
@@ -105,7 +104,20 @@ void LinkAudioPad(GstElement*, GstPad* pad, gpointer input) {
 void FailWithoutAudio(GstElement* bin, gpointer input) {
     GstPtr<GstPad> sink(gst_element_get_static_pad(static_cast<GstElement*>(input), "sink"));
     if (gst_pad_is_linked(sink.get())) return;
-    PostStreamError(bin, GST_STREAM_ERROR_WRONG_TYPE, "no audio stream");
+    PostFailure(bin, GST_STREAM_ERROR_WRONG_TYPE, "the file holds no audio stream");
+}
+
+// A file read in order has no discontinuity, but the source marks its first block as one, and
+// the ASF demuxer copies that mark onto every packet it cuts from the block: each one makes the
+// decoder drain and start afresh, and audio is lost at every mark (a short WMA file lost half of
+// its length, a long one glitched at its start).
+GstPadProbeReturn ClearDiscont(GstPad*, GstPadProbeInfo* info, gpointer) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info); buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT)) {
+        buffer = gst_buffer_make_writable(buffer);
+        GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DISCONT);
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    }
+    return GST_PAD_PROBE_OK;
 }
 
 // What the decoder hands to audioconvert, as PassFloats saw it.
@@ -115,6 +127,9 @@ struct DecodeGraph {
     std::atomic<DecodedFloats> floats{DecodedFloats::None};  // set from the streaming thread
     // Borrowed from the graph: the caps filter after audioconvert, read from the streaming thread.
     std::atomic<GstElement*> pcm{nullptr};
+    GstElement* decode = nullptr;  // borrowed from the graph; decodebin
+    // Before the graph, whose streaming threads call it until the graph stops.
+    StreamWatch watch;
     GstGraph graph;
     GstElement* tap = nullptr;   // borrowed from the graph; the Audio Tap of a decode to a file
     GstElement* sink = nullptr;  // borrowed from the graph; the application sink of a decode to memory
@@ -153,6 +168,21 @@ inline int16_t ConvertedSampleWithBias(float x, int32_t bias) {
     return static_cast<int16_t>(biased >> 16);
 }
 
+// parsebin's parsed audio stream goes to decodebin; its codec names the stream in reasons.
+void LinkParsedPad(GstElement* parse, GstPad* pad, gpointer graph) {
+    auto* g = static_cast<DecodeGraph*>(graph);
+    GstPtr<GstPad> sink(gst_element_get_static_pad(g->decode, "sink"));
+    GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
+    if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
+    if (!IsAudio(caps.get())) return;
+    if (gst_pad_is_linked(sink.get())) {
+        PostFailure(parse, GST_STREAM_ERROR_FORMAT, g->watch.AnotherStreamReason(caps.get()));
+        return;
+    }
+    g->watch.SetCodec(caps.get());
+    gst_pad_link(pad, sink.get());
+}
+
 // Source type, source, decoder, converter, tap and writer, connected as far as they can be
 // before the source is read. False when the type is not supported, the source cannot be
 // loaded or an element is missing (an absent Audio Tap among them). A graph that has to seek
@@ -175,6 +205,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     GstElement* convert = g.graph.Add(MakeElement("audioconvert"));
     GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
     if (!src || !parse || !decode || (!queue && !target.empty()) || !convert || !pcm) return false;
+    g.decode = decode;
     // An empty target: the samples go to the calling thread instead of into a WAV file.
     if (target.empty()) {
         g.sink = g.graph.Add(MakeElement("appsink"));
@@ -194,12 +225,14 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
     GstPtr<GstCaps> caps(gst_caps_from_string(depth == PcmDepth::Source ? kSourceDepthCaps : kPcmCaps));
     g_object_set(pcm, "caps", caps.get(), nullptr);
+    GstPtr<GstPad> convert_input(gst_element_get_static_pad(convert, "sink"));
+    // First: a format change it refuses must not reach PassFloats.
+    g.watch.Attach(convert_input.get());
     if (g.sink && depth == PcmDepth::Sixteen) {
-        GstPtr<GstPad> convert_input(gst_element_get_static_pad(convert, "sink"));
         g.pcm = pcm;
         gst_pad_add_probe(convert_input.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, PassFloats, &g, nullptr);
     }
-    g_signal_connect(parse, "pad-added", G_CALLBACK(LinkAudioPad), decode);
+    g_signal_connect(parse, "pad-added", G_CALLBACK(LinkParsedPad), &g);
     g_signal_connect(parse, "no-more-pads", G_CALLBACK(FailWithoutAudio), decode);
     GstElement* decoded = queue ? queue : convert;
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), decoded);
@@ -208,7 +241,12 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     // that pulled the data itself would start reading while parsebin still plugs it, and the
     // errors raised in that window are dropped: a corrupt file would then never fail, it would
     // hang.
-    if (mode == SourceMode::PushOnly) OfferPushOnly(src);
+    if (mode == SourceMode::PushOnly) {
+        OfferPushOnly(src);
+        GstPtr<GstPad> read(gst_element_get_static_pad(src, "src"));
+        gst_pad_add_probe(read.get(), GST_PAD_PROBE_TYPE_BUFFER, ClearDiscont, nullptr, nullptr);
+        g.watch.WatchSource(read.get());
+    }
     return gst_element_link(src, parse) && (!queue || gst_element_link(queue, convert)) &&
            gst_element_link(convert, pcm) &&
            (g.sink ? gst_element_link(pcm, g.sink) : gst_element_link_pads(pcm, "src", g.tap, "In"));
@@ -217,25 +255,32 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
 // Waits until the graph has settled in PAUSED (after the start or a flushing seek): the decoder
 // is plugged and connected and the first data has reached the writer. False on an error, a
 // cancel or a graph that does not settle.
-bool WaitForPaused(GstElement* graph, const TaskProgress* progress) {
-    GstPtr<GstBus> bus(gst_element_get_bus(graph));
+bool WaitForPaused(const DecodeGraph& g, const TaskProgress* progress, std::string& reason) {
+    GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
     const auto types = static_cast<GstMessageType>(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR);
     for (int poll = 0; poll < kStartPolls; ++poll) {
         if (progress && progress->IsCancelled()) return false;
         GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus.get(), kStartPoll, types));
-        if (message) return GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ASYNC_DONE;
+        if (!message) continue;
+        if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ASYNC_DONE) return true;
+        reason = ReasonOf(message.get(), g.watch.Codec());
+        return false;
     }
+    reason = "the decoder did not start";
     return false;
 }
 
 // The counterpart of rendering the source: the graph plugs its decoder and reads far enough
 // to know the stream.
-bool StartGraph(GstElement* graph, const TaskProgress* progress) {
-    switch (gst_element_set_state(graph, GST_STATE_PAUSED)) {
-        case GST_STATE_CHANGE_FAILURE:
+bool StartGraph(const DecodeGraph& g, const TaskProgress* progress, std::string& reason) {
+    switch (gst_element_set_state(g.graph.get(), GST_STATE_PAUSED)) {
+        case GST_STATE_CHANGE_FAILURE: {
+            GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
+            reason = PendingFailure(bus.get(), g.watch.Codec());
             return false;
+        }
         case GST_STATE_CHANGE_ASYNC:
-            return WaitForPaused(graph, progress);
+            return WaitForPaused(g, progress, reason);
         default:
             return true;
     }
@@ -267,10 +312,19 @@ bool DurationMayBeUnknown(const std::string& source) {
 
 bool Run(GstElement* graph) { return gst_element_set_state(graph, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE; }
 
+// The end of the decoded stream is the end of the decode only once the whole file has been read:
+// what the rest of it held may still fail the decode. Empty when nothing did.
+std::string FailureAfterEnd(DecodeGraph& g) {
+    g.watch.WaitForSourceEnd(kSourceEndWait);
+    GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
+    return PendingFailure(bus.get(), g.watch.Codec());
+}
+
 // Steps 1 and 2 of both decodes: the target, if present, must be emptied first.
 bool PrepareTarget(const std::string& target) { return !PathExists(target) || TruncateExistingFile(target); }
 
-bool DecodeSteps(const std::string& source, const std::string& target, TaskProgress* progress, PcmDepth depth) {
+bool DecodeSteps(const std::string& source, const std::string& target, TaskProgress* progress, PcmDepth depth,
+                 std::string& reason) {
     // 1.
     if (progress && progress->IsCancelled()) return false;
     if (source.empty() || target.empty() || SameFile(source, target)) return false;
@@ -290,7 +344,7 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
         progress->Advance(build);
     }
     // 7.
-    if (!StartGraph(g.graph.get(), progress)) return false;
+    if (!StartGraph(g, progress, reason)) return false;
     // 8.
     const double duration = GraphDurationSeconds(g.graph.get(), nullptr);
     if (!(duration > 0) && !DurationMayBeUnknown(source)) return false;
@@ -303,9 +357,13 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
     int result;
     if (progress && expected > kProgressThreshold) {
         auto running = progress->MakeChild(total - build);
-        result = WaitForGraphWithProgress(g.graph.get(), *running, target, expected);
+        result = WaitForGraphWithProgress(g.graph.get(), *running, target, expected, &reason, g.watch.Codec());
     } else {
-        result = WaitForGraph(g.graph.get());
+        result = WaitForGraph(g.graph.get(), &reason, g.watch.Codec());
+    }
+    if (result == kGraphCompleted) {
+        reason = FailureAfterEnd(g);
+        if (!reason.empty()) result = kGraphFailed;
     }
     // 16. Only a graph that completed gave a whole file; a cancelled or failed one is deleted.
     g.graph.Stop();
@@ -328,6 +386,18 @@ bool ConvertFloats(std::span<const uint8_t> bytes, uint16_t channels, bool round
         }
     }
     return true;
+}
+
+// Caps that describe the same samples: fields that do not change them (a channel mask given or
+// left out) may differ.
+bool SameSampleFormat(GstCaps* a, GstCaps* b) {
+    if (a == b || gst_caps_is_equal(a, b)) return true;
+    GstAudioInfo x;
+    GstAudioInfo y;
+    return gst_audio_info_from_caps(&x, a) && gst_audio_info_from_caps(&y, b) &&
+           GST_AUDIO_INFO_FORMAT(&x) == GST_AUDIO_INFO_FORMAT(&y) && GST_AUDIO_INFO_RATE(&x) == GST_AUDIO_INFO_RATE(&y) &&
+           GST_AUDIO_INFO_CHANNELS(&x) == GST_AUDIO_INFO_CHANNELS(&y) &&
+           GST_AUDIO_INFO_LAYOUT(&x) == GST_AUDIO_INFO_LAYOUT(&y);
 }
 
 // Carries the decoded stream from the streaming thread to the calling thread in chunks of
@@ -394,7 +464,7 @@ private:
         } catch (const std::bad_alloc&) {
         }
         if (taken) return GST_FLOW_OK;
-        PostStreamError(GST_ELEMENT(sink), GST_STREAM_ERROR_FAILED, "the decoded samples cannot be kept");
+        PostFailure(GST_ELEMENT(sink), GST_STREAM_ERROR_FAILED, "the decoded audio cannot be kept");
         return GST_FLOW_ERROR;
     }
 
@@ -411,7 +481,7 @@ private:
         // Samples counted in one format cannot go on in another.
         GstCaps* caps = gst_sample_get_caps(sample);
         GstCaps* expected = caps_.load();
-        if (!caps || !expected || !gst_caps_is_equal(caps, expected)) return false;
+        if (!caps || !expected || !SameSampleFormat(caps, expected)) return false;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         GstMapInfo map;
         if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return false;
@@ -463,28 +533,27 @@ private:
 
 // Runs the graph to its end while the chunks it delivers go to the receiver, floats made 16-bit
 // on the way; the progress (if any) follows the bytes received against `expected_bytes`.
-int ReceiveAll(const DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, const VeAudioFormat& format,
-               uint64_t expected_bytes, TaskProgress* progress) {
+int ReceiveAll(DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, const VeAudioFormat& format,
+               uint64_t expected_bytes, TaskProgress* progress, std::string& reason) {
     GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
     const DecodedFloats floats = g.floats;
+    const std::string codec = g.watch.Codec();
     std::vector<uint8_t> chunk;
     std::vector<int16_t> converted;
     uint64_t bytes = 0;
     for (;;) {
         DispatchThreadEvents();
         if (progress && progress->IsCancelled()) return kGraphCancelled;
-        switch (delivery.Take(chunk, std::chrono::milliseconds(kPullPollMs))) {
-            case Delivery::Next::End:
-                return kGraphCompleted;
-            case Delivery::Next::Nothing: {
-                // A stream that stopped without its end failed: the reason is on the bus.
-                GstPtr<GstMessage> message(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
-                if (message) return kGraphFailed;
-                continue;
-            }
-            case Delivery::Next::Chunk:
-                break;
+        const Delivery::Next next = delivery.Take(chunk, std::chrono::milliseconds(kPullPollMs));
+        // An element that fails posts its error and still ends the stream: whatever came, the
+        // bus is read first. A stream that stopped without its end has its reason there too.
+        reason = PendingFailure(bus.get(), codec);
+        if (!reason.empty()) return kGraphFailed;
+        if (next == Delivery::Next::End) {
+            reason = FailureAfterEnd(g);
+            return reason.empty() ? kGraphCompleted : kGraphFailed;
         }
+        if (next == Delivery::Next::Nothing) continue;
         std::span<const uint8_t> pcm(chunk.data(), chunk.size());
         if (floats != DecodedFloats::None) {
             if (!ConvertFloats(pcm, format.channels, floats == DecodedFloats::Interleaved, converted))
@@ -492,7 +561,10 @@ int ReceiveAll(const DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, 
             pcm = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(converted.data()),
                                            converted.size() * sizeof(int16_t));
         }
-        if (!receiver.Receive(pcm)) return kGraphFailed;
+        if (!receiver.Receive(pcm)) {
+            reason = "the decoded audio cannot be stored in the temporary folder";
+            return kGraphFailed;
+        }
         bytes += pcm.size();
         if (progress && expected_bytes > kProgressThreshold)
             progress->SetPercent(static_cast<float>(std::min(100.0, bytes * 100.0 / expected_bytes)));
@@ -500,7 +572,7 @@ int ReceiveAll(const DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, 
 }
 
 bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
-                      double start_share) {
+                      double start_share, std::string& reason) {
     if (progress && progress->IsCancelled()) return false;
     if (source.empty()) return false;
     const uint32_t total = progress ? progress->Total() : 0;
@@ -516,9 +588,12 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
         if (start->IsCancelled()) return false;
         start->Advance(static_cast<uint32_t>(std::trunc(start->Total() * kBuildShare)));
     }
-    if (!StartGraph(g.graph.get(), progress)) return false;
+    if (!StartGraph(g, progress, reason)) return false;
     const double duration = GraphDurationSeconds(g.graph.get(), nullptr);
-    if (!(duration > 0) && !DurationMayBeUnknown(source)) return false;
+    if (!(duration > 0) && !DurationMayBeUnknown(source)) {
+        reason = "the file's length cannot be read";
+        return false;
+    }
     VeAudioFormat format;
     GstPtr<GstCaps> caps = CapsAtEnd(g);
     if (!caps || !FormatOfCaps(caps.get(), format)) return false;
@@ -537,7 +612,8 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     std::unique_ptr<ChildProgress> stream = MakeChildProgress(progress, total - (start ? start->Range() : 0));
     delivery.Expect(caps.get());
     if (!Run(g.graph.get())) return false;
-    const int result = ReceiveAll(g, delivery, receiver, format, expected * format.block_align, stream.get());
+    const int result =
+        ReceiveAll(g, delivery, receiver, format, expected * format.block_align, stream.get(), reason);
     return result == kGraphCompleted && receiver.End();
 }
 
@@ -549,7 +625,8 @@ bool DecodeRangeSteps(const std::string& source, const std::string& target, uint
     // 2.
     if (!EnsureGstreamer()) return false;
     DecodeGraph g;
-    if (!BuildGraph(source, target, g, SourceMode::PullAllowed) || !StartGraph(g.graph.get(), nullptr)) return false;
+    std::string reason;
+    if (!BuildGraph(source, target, g, SourceMode::PullAllowed) || !StartGraph(g, nullptr, reason)) return false;
     // 3.
     int64_t units = 0;
     if (!(GraphDurationSeconds(g.graph.get(), &units) > 0)) return false;
@@ -563,7 +640,7 @@ bool DecodeRangeSteps(const std::string& source, const std::string& target, uint
     if (!gst_element_seek(g.graph.get(), 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, first * GST_MSECOND,
                           GST_SEEK_TYPE_SET, static_cast<gint64>(stop * GST_MSECOND)))
         return false;
-    if (!WaitForPaused(g.graph.get(), nullptr)) return false;
+    if (!WaitForPaused(g, nullptr, reason)) return false;
     // 6.
     if (!Run(g.graph.get())) return false;
     const int result = WaitForGraph(g.graph.get());
@@ -576,15 +653,17 @@ bool DecodeRangeSteps(const std::string& source, const std::string& target, uint
 }  // namespace
 
 bool DecodeToWav(const std::string& source, const std::string& target, TaskProgress* progress, PcmDepth depth) {
-    const bool ok = DecodeSteps(source, target, progress, depth);
+    std::string reason;
+    const bool ok = DecodeSteps(source, target, progress, depth, reason);
     // 17.
-    return FinishProgress(progress, ok);
+    return FinishProgress(progress, ok, reason);
 }
 
 bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
                  double start_share) {
-    const bool ok = DecodeToPcmSteps(source, receiver, progress, depth, start_share);
-    return FinishProgress(progress, ok);
+    std::string reason;
+    const bool ok = DecodeToPcmSteps(source, receiver, progress, depth, start_share, reason);
+    return FinishProgress(progress, ok, reason);
 }
 
 int16_t ConvertedSample(float x, bool rounded) { return ConvertedSampleWithBias(x, rounded ? 32768 : 0); }

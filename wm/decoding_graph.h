@@ -66,13 +66,14 @@ bool FormatOfCaps(const GstCaps* caps, VeAudioFormat& format);
 void DispatchThreadEvents();
 
 // Runs a playing graph to its end: polls its bus every 100 ms and keeps the calling thread's
-// own main context (if it has one) serviced in between. Returns a wait result.
-int WaitForGraph(GstElement* graph);
+// own main context (if it has one) serviced in between. Returns a wait result; a failure's
+// reason in plain words goes to `reason` when given (with `codec` naming the stream, if known).
+int WaitForGraph(GstElement* graph, std::string* reason = nullptr, const std::string& codec = {});
 // Runs a playing graph to its end while reporting progress from the size that `target` has
 // reached against `expected` bytes, every 200 ms. A cancel ends the stream first, so that the
 // files at its end are finished for what was delivered. Returns a wait result.
 int WaitForGraphWithProgress(GstElement* graph, TaskProgress& progress, const std::string& target,
-                             uint64_t expected);
+                             uint64_t expected, std::string* reason = nullptr, const std::string& codec = {});
 // The graph's duration in seconds, and in 100-ns units through `duration` if given; 0 (with
 // `duration` untouched) when the graph cannot tell.
 double GraphDurationSeconds(GstElement* graph, int64_t* duration);

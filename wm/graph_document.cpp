@@ -7,6 +7,7 @@
 #include "audio/temp_file.h"
 #include "audio/wav_file.h"
 #include "engine/task_progress.h"
+#include "wm/graph_failure.h"
 
 namespace chm {
 
@@ -53,6 +54,10 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     AudioDataReceiver receiver(AudioData());
     const bool ok = DecodeToPcm(path, receiver, progress, DecodeDepth(), kDecodeShare);
     if (!ok) AudioData().Reset();
+    // The headers' length, read before the decode, is the promise (the decoding graph, fed by
+    // push, may only have estimated it).
+    if (ok && progress)
+        progress->AddNote(ShortfallNote(AudioData().Format().frames, Info().duration, AudioData().Format().sample_rate));
     return FinishProgress(progress, ok);
 }
 

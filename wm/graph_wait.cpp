@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "wm/decoding_graph.h"
+#include "wm/graph_failure.h"
 #include "wm/gst_objects.h"
 
 namespace chm {
@@ -24,11 +25,34 @@ int WaitResultOf(const GstMessage* message) {
     }
 }
 
-// One wait for the graph's end: 0 while it still runs after `timeout`.
-int WaitForEnd(GstBus* bus, GstClockTime timeout) {
+// Where a wait tells why the graph failed, if anybody asked.
+struct FailureSink {
+    std::string* reason;
+    const std::string& codec;
+    int Failed(std::string text) const {
+        if (reason && reason->empty()) *reason = std::move(text);
+        return kGraphFailed;
+    }
+};
+
+// One wait for the graph's end: 0 while it still runs after `timeout`. An end that an error
+// came before is a failure, whatever order the bus was read in.
+int WaitForEnd(GstBus* bus, GstClockTime timeout, const FailureSink& failure) {
     const auto types = static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
     GstPtr<GstMessage> message(gst_bus_timed_pop_filtered(bus, timeout, types));
-    return message ? WaitResultOf(message.get()) : 0;
+    if (!message) return 0;
+    const int result = WaitResultOf(message.get());
+    if (result == kGraphFailed) return failure.Failed(ReasonOf(message.get(), failure.codec));
+    if (result == kGraphCompleted) {
+        std::string pending = PendingFailure(bus, failure.codec);
+        if (!pending.empty()) return failure.Failed(std::move(pending));
+    }
+    return result;
+}
+
+int WaitForEnd(GstBus* bus, GstClockTime timeout) {
+    const std::string none;
+    return WaitForEnd(bus, timeout, FailureSink{nullptr, none});
 }
 
 GstPtr<GstBus> BusOf(GstElement* graph) { return GstPtr<GstBus>(graph ? gst_element_get_bus(graph) : nullptr); }
@@ -55,26 +79,28 @@ void DispatchThreadEvents() {
     }
 }
 
-int WaitForGraph(GstElement* graph) {
+int WaitForGraph(GstElement* graph, std::string* reason, const std::string& codec) {
     GstPtr<GstBus> bus = BusOf(graph);
     if (!bus) return kGraphFailed;
+    const FailureSink failure{reason, codec};
     for (;;) {
         DispatchThreadEvents();
-        if (const int result = WaitForEnd(bus.get(), kEventTimeout)) return result;
+        if (const int result = WaitForEnd(bus.get(), kEventTimeout, failure)) return result;
     }
 }
 
 int WaitForGraphWithProgress(GstElement* graph, TaskProgress& progress, const std::string& target,
-                             uint64_t expected) {
+                             uint64_t expected, std::string* reason, const std::string& codec) {
     if (target.empty() || expected == 0 || progress.Total() == 0 || progress.IsCancelled()) return kGraphFailed;
     GstPtr<GstBus> bus = BusOf(graph);
     if (!bus) return kGraphFailed;
+    const FailureSink failure{reason, codec};
     for (;;) {
         if (progress.IsCancelled()) {
             EndStream(graph, bus.get());
             return kGraphCancelled;
         }
-        const int result = WaitForEnd(bus.get(), kProgressTimeout);
+        const int result = WaitForEnd(bus.get(), kProgressTimeout, failure);
         const double percent = static_cast<double>(CurrentFileSize(target)) * 100.0 / static_cast<double>(expected);
         progress.SetPercent(static_cast<float>(percent));
         if (result != 0) return result;
