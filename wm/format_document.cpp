@@ -24,12 +24,13 @@ bool VeFormatDocument::Encode(const std::string& wav, const std::string& path, c
     settings.bits = data.Format().bits_per_sample;
     settings.sample_rate = data.Format().sample_rate;
     settings.duration = data.Duration();
+    settings.frames = data.Format().frames;
     settings.bitrate = Info().bit_rate > 0 ? static_cast<uint32_t>(Info().bit_rate) : 0;
     return EncodeWavToFormat(preset_, wav, path, settings, progress);
 }
 
 void VeFormatDocument::WriteTags(const std::string& path) {
-    if (tags_.HasContent()) tags_.Write(path);
+    if (tags_.HasContent()) tags_.Write(path, preset_.type);
 }
 
 }  // namespace chm

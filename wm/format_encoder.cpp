@@ -92,17 +92,19 @@ GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer bytes) {
     return GST_PAD_PROBE_OK;
 }
 
-// Every frame of the source reached the encoder (at the output's rate; the resampler's edges
-// aside).
-bool AllFramesArrived(GstElement* raw, uint64_t bytes, const FormatPreset& preset,
-                      const FormatEncodeSettings& settings) {
+// Every frame of the source reached the encoder: exactly as many, or at another rate the
+// resampler's count (its output for n frames is n scaled down to a whole frame; one either way
+// is allowed for the rounding of the scale).
+bool AllFramesArrived(GstElement* raw, uint64_t bytes, const FormatEncodeSettings& settings) {
     GstPtr<GstPad> pad(gst_element_get_static_pad(raw, "src"));
     GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad.get()));
     GstAudioInfo info;
     if (!caps || !gst_audio_info_from_caps(&info, caps.get()) || GST_AUDIO_INFO_BPF(&info) <= 0) return false;
-    const double rate = preset.fixed_rate != 0 ? preset.fixed_rate : settings.sample_rate;
-    const double expected = settings.duration * rate;
-    return static_cast<double>(bytes / GST_AUDIO_INFO_BPF(&info)) >= expected - 64 - expected * 0.001;
+    const uint64_t arrived = bytes / static_cast<uint64_t>(GST_AUDIO_INFO_BPF(&info));
+    const auto rate = static_cast<uint64_t>(GST_AUDIO_INFO_RATE(&info));
+    if (rate == settings.sample_rate || settings.sample_rate == 0) return arrived == settings.frames;
+    const uint64_t expected = gst_util_uint64_scale(settings.frames, rate, settings.sample_rate);
+    return arrived + 1 >= expected && arrived <= expected + 1;
 }
 
 // The chain from the parser on; every part the preset names, in order. The parser is given its
@@ -150,14 +152,17 @@ bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::strin
 }
 
 bool EncodeSteps(const FormatPreset& preset, const std::string& source, const std::string& target,
-                 const FormatEncodeSettings& settings, TaskProgress* progress) {
+                 const FormatEncodeSettings& settings, TaskProgress* progress, std::string& reason) {
     const uint32_t total = progress ? progress->Total() : 0;
     const auto build = static_cast<uint32_t>(std::trunc(total * kBuildShare));
     // Declared before the graph, whose streaming threads count into it until it stops.
     std::atomic<uint64_t> bytes{0};
     GstGraph graph;
     GstElement* raw = nullptr;
-    if (!BuildPipeline(graph, preset, source, target, settings, raw)) return false;
+    if (!BuildPipeline(graph, preset, source, target, settings, raw)) {
+        reason = "no encoder for this format is installed";
+        return false;
+    }
     GstPtr<GstPad> raw_out(gst_element_get_static_pad(raw, "src"));
     gst_pad_add_probe(raw_out.get(), GST_PAD_PROBE_TYPE_BUFFER, CountBytes, &bytes, nullptr);
     if (progress) {
@@ -169,13 +174,14 @@ bool EncodeSteps(const FormatPreset& preset, const std::string& source, const st
     int result;
     if (progress && expected > kFollowAbove) {
         auto running = progress->MakeChild(total - build);
-        result = WaitForGraphWithProgress(graph.get(), *running, target, expected);
+        result = WaitForGraphWithProgress(graph.get(), *running, target, expected, &reason);
     } else {
-        result = WaitForGraph(graph.get());
+        result = WaitForGraph(graph.get(), &reason);
     }
     // Only a completed stream that carried all the audio makes a file worth keeping. The
     // format is read before stopping closes the target.
-    const bool complete = result == kGraphCompleted && AllFramesArrived(raw, bytes.load(), preset, settings);
+    const bool complete = result == kGraphCompleted && AllFramesArrived(raw, bytes.load(), settings);
+    if (result == kGraphCompleted && !complete) reason = "the encoder stopped before the end of the audio";
     graph.Stop();
     return complete;
 }
@@ -187,10 +193,11 @@ bool EncodeWavToFormat(const FormatPreset& preset, const std::string& source, co
     if (IsCancelled(progress) || source.empty() || target.empty() || SameFile(source, target) || !EnsureGstreamer())
         return FinishProgress(progress, false);
     if (PathExists(target) && !TruncateExistingFile(target)) return FinishProgress(progress, false);
-    const bool ok = EncodeSteps(preset, source, target, settings, progress);
+    std::string reason;
+    const bool ok = EncodeSteps(preset, source, target, settings, progress, reason);
     // A stopped, failed or half-written encode is no output: the user must not get it.
     if (!ok && PathExists(target)) RemoveFile(target);
-    return FinishProgress(progress, ok);
+    return FinishProgress(progress, ok, reason);
 }
 
 }  // namespace chm

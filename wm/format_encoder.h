@@ -12,6 +12,7 @@ struct FormatEncodeSettings {
     uint16_t bits = 16;       // sample size of the source WAV, kept by lossless formats
     uint32_t sample_rate = 0;
     double duration = 0.0;    // seconds, for following the encode
+    uint64_t frames = 0;      // of the source WAV: every one of them must reach the encoder
     uint32_t bitrate = 0;     // bits per second; 0 for the preset's own
 };
 

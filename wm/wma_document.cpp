@@ -17,7 +17,7 @@ bool VeWmaDocument::Encode(const std::string& wav, const std::string& path, cons
 }
 
 void VeWmaDocument::WriteTags(const std::string& path) {
-    if (properties_.HasContent()) properties_.WriteMediaProperties(path);
+    if (properties_.HasContent()) properties_.WriteMediaPropertiesAs(path, AudioFileType::Wma);
 }
 
 }  // namespace chm

@@ -23,6 +23,7 @@
 #include "audio/audio_format.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
+#include "platform/unnamed_file.h"
 #include "wm/decoding_graph.h"
 #include "wm/gst_objects.h"
 #include "wm/gstreamer_setup.h"
@@ -261,9 +262,9 @@ public:
         int result = 0;
         if (progress_ && expected > kFollowAbove) {
             auto child = progress_->MakeChild(total - build_units);
-            result = WaitForGraphWithProgress(graph_.get(), *child, target_, expected);
+            result = WaitForGraphWithProgress(graph_.get(), *child, target_, expected, &reason_);
         } else {
-            result = WaitForGraph(graph_.get());
+            result = WaitForGraph(graph_.get(), &reason_);
         }
         // 13. Stopping closes the target; only a completed stream makes a file worth keeping.
         graph_.Stop();
@@ -276,7 +277,8 @@ private:
     // deliver it. `output` is the element whose output goes to the writer.
     bool LoadSource(GstElement*& output) {
         const AudioFileType type = GetAudioFileType(source_);
-        const bool wav = type == AudioFileType::Wav;
+        // The temporary WAV of a save has no name to tell its type by.
+        const bool wav = type == AudioFileType::Wav || !UnnamedFileFolder(source_).empty();
         if (!wav && type != AudioFileType::Mp3 && type != AudioFileType::Wma) return false;
         GstPtr<GstElement> file = MakeElement("filesrc");
         if (!file) return false;
@@ -321,9 +323,15 @@ private:
         return caps && FormatOfCaps(caps.get(), input);
     }
 
+public:
+    // Why the encode failed, where the graph said.
+    const std::string& Reason() const { return reason_; }
+
+private:
     const std::string& source_;
     const std::string& target_;
     TaskProgress* progress_;
+    std::string reason_;
     InputGate gate_;
     GstGraph graph_;
 };
@@ -336,10 +344,11 @@ bool EncodeWavToWma(const std::string& source, const std::string& target, TaskPr
         return FinishProgress(progress, false);
     if (PathExists(target) && !TruncateExistingFile(target)) return FinishProgress(progress, false);
     // 2.-13.
-    const bool ok = WmaEncode(source, target, progress).Run();
+    WmaEncode encode(source, target, progress);
+    const bool ok = encode.Run();
     // A stopped, failed or half-written encode is no output: the user must not get it.
     if (!ok && PathExists(target)) RemoveFile(target);
-    return FinishProgress(progress, ok);
+    return FinishProgress(progress, ok, encode.Reason());
 }
 
 }  // namespace chm
