@@ -302,9 +302,10 @@ bool VeFormatTags::Read(const std::string& path) {
     }
 }
 
-bool VeFormatTags::Write(const std::string& path) const {
+bool VeFormatTags::Write(const std::string& path) const { return Write(path, GetAudioFileType(path)); }
+
+bool VeFormatTags::Write(const std::string& path, AudioFileType type) const {
     try {
-        const AudioFileType type = GetAudioFileType(path);
         Check(IsTaggedFormat(type), "not a tagged format");
         // A file marked read-only stays as it is, even for a process that could override the mark.
         FileReplacement replacement;

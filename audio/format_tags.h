@@ -48,6 +48,8 @@ public:
     // the old one, without a name where the file system allows, and takes its place only when
     // complete: a failure leaves the file as it was and nothing beside it.
     bool Write(const std::string& path) const;
+    // The same for a file whose type its path does not tell (an output that has no name yet).
+    bool Write(const std::string& path, AudioFileType type) const;
     bool HasContent() const { return !fields.empty() || !pictures.empty(); }
     void Clear();
 };

@@ -28,6 +28,13 @@ bool VeMappedFile::CreateAlways(const std::string& path) {
     return fd_.IsValid();
 }
 
+bool VeMappedFile::Adopt(UniqueFd fd) {
+    if (fd_.IsValid() || !fd.IsValid()) return false;
+    fd_ = std::move(fd);
+    writable_ = true;
+    return true;
+}
+
 bool VeMappedFile::OpenExisting(const std::string& path, bool writable) {
     if (fd_.IsValid() || path.empty()) return false;
     fd_.Reset(::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC));

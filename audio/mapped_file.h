@@ -24,6 +24,8 @@ public:
     // Open modes of the file itself (the equivalents of the create dispositions used).
     bool CreateAlways(const std::string& path);  // read-write, truncated or made new
     bool OpenExisting(const std::string& path, bool writable);
+    // Takes an open read-write file as its own (a file without a name, for one).
+    bool Adopt(UniqueFd fd);
 
     // Needs an open file and no mapping; size 0 means the file's current size.
     bool CreateMapping(uint64_t size);

@@ -477,8 +477,11 @@ bool VeMediaProperties::ReadMediaProperties(const std::string& path) {
 }
 
 bool VeMediaProperties::WriteMediaProperties(const std::string& path) const {
+    return WriteMediaPropertiesAs(path, GetAudioFileType(path));
+}
+
+bool VeMediaProperties::WriteMediaPropertiesAs(const std::string& path, AudioFileType type) const {
     try {
-        const AudioFileType type = GetAudioFileType(path);
         Check(type == AudioFileType::Mp3 || type == AudioFileType::Wma, "no property storage");
         FileReplacement replacement;
         Check(replacement.Open(path), "the file cannot be replaced");

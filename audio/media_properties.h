@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+#include "audio/audio_file_type.h"
+
 namespace chm {
 
 // The descriptive properties of an MP3 or WMA file that a conversion carries over to its
@@ -43,6 +45,8 @@ public:
     // Writes every field but the audio ones into the file; empty fields remove their tag.
     // The file is replaced only by a complete copy: a failure leaves it as it was.
     virtual bool WriteMediaProperties(const std::string& path) const;
+    // The same for a file whose type its path does not tell (an output that has no name yet).
+    bool WriteMediaPropertiesAs(const std::string& path, AudioFileType type) const;
     // The text stored under the key by ReadColumnTexts; empty when there is none.
     virtual std::string LookupText(const std::string& key) const;
 

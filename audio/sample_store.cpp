@@ -10,6 +10,7 @@
 #include "audio/temp_file.h"
 #include "platform/file_mapping.h"
 #include "platform/file_system.h"
+#include "platform/unnamed_file.h"
 
 namespace chm {
 
@@ -24,6 +25,7 @@ VeSampleStore& VeSampleStore::operator=(VeSampleStore&& other) noexcept {
         page_ = std::exchange(other.page_, -1);
         page_bytes_ = std::exchange(other.page_bytes_, 0);
         dirty_ = std::exchange(other.dirty_, false);
+        named_ = std::exchange(other.named_, false);
     }
     return *this;
 }
@@ -34,13 +36,27 @@ bool VeSampleStore::IsOpen() const {
 
 bool VeSampleStore::Create(uint32_t count) {
     if (count == 0 || IsOpen()) return false;
-    const std::string path = MakeTempFileName();
-    if (path.empty()) return false;
-    // The reserved name is opened again and grown to count zero samples, allocated on disk, so
-    // that a full disk fails here rather than when a page is written back.
-    if (!file_.CreateAlways(path) || !file_.CreateMapping(uint64_t{count} * sizeof(float))) {
+    // A file without a name goes with its store even when the process is killed; a reserved
+    // "~Ve" name only where the temporary folder cannot hold such a file.
+    std::string path;
+    UniqueFd unnamed = OpenUnnamedFile(GetTempDirectory(), 0600);
+    named_ = !unnamed.IsValid();
+    if (!named_) {
+        path = DescriptorPath(unnamed.Get());
+        file_.Adopt(std::move(unnamed));
+    } else {
+        path = MakeTempFileName();
+        if (path.empty()) return false;
+        if (!file_.CreateAlways(path)) {
+            RemoveFile(path);
+            return false;
+        }
+    }
+    // Grown to count zero samples, allocated on disk, so that a full disk fails here rather
+    // than when a page is written back.
+    if (!file_.CreateMapping(uint64_t{count} * sizeof(float))) {
         file_.Close();
-        RemoveFile(path);
+        if (named_) RemoveFile(path);
         return false;
     }
     file_.SetPath(path);
@@ -54,7 +70,7 @@ void VeSampleStore::Close() {
     page_buffer_.reset();
     const std::string path = file_.Path();
     file_.Close();
-    if (!path.empty()) RemoveFile(path);
+    if (!path.empty() && named_) RemoveFile(path);
     count_ = 0;
 }
 

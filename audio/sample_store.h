@@ -73,6 +73,8 @@ private:
     int64_t page_ = -1;
     size_t page_bytes_ = 0;
     bool dirty_ = false;
+    // The file has a name to remove when the store closes (see Create).
+    bool named_ = false;
 };
 
 }  // namespace chm

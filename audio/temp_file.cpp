@@ -71,14 +71,9 @@ bool TouchFile(const std::string& path) {
     return ::futimens(fd.Get(), nullptr) == 0;  // both times become now
 }
 
-TemporaryFile::~TemporaryFile() { name_.RemoveIfOurs(); }
-
 bool TemporaryFile::Reserve(const std::string& extension) {
     if (IsReserved()) return true;
-    const std::string path = MakeTempFileName(extension);
-    if (path.empty()) return false;
-    name_ = PinnedName(path);
-    return true;
+    return file_.Create(GetTempDirectory(), [&extension] { return MakeTempFileName(extension); });
 }
 
 }  // namespace chm

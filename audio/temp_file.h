@@ -2,6 +2,7 @@
 #include <string>
 
 #include "platform/temp_files.h"
+#include "platform/unnamed_file.h"
 
 namespace chm {
 
@@ -15,24 +16,23 @@ std::string GetTempDirectory();
 std::string MakeTempFileName(const std::string& extension = {}, const std::string& folder = {},
                              const std::string& prefix = {});
 
-// A reserved temporary file name whose file is deleted when this goes, whatever path the work
-// took. Nothing is reserved until Reserve succeeds.
+// A temporary file that is gone when this goes, whatever path the work took, and even when the
+// process is killed: it has no name (it is opened through Path(), as any file is), except where
+// the temporary folder cannot hold such a file, where it has a name from MakeTempFileName that
+// goes with this. Nothing is made until Reserve succeeds.
 class TemporaryFile {
 public:
     TemporaryFile() = default;
-    ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // A name from MakeTempFileName(extension); false when none could be reserved.
+    // False when no file could be made. The extension is that of a name, where one is needed.
     bool Reserve(const std::string& extension = {});
-    bool IsReserved() const { return !name_.Path().empty(); }
-    const std::string& Path() const { return name_.Path(); }
+    bool IsReserved() const { return file_.IsCreated(); }
+    const std::string& Path() const { return file_.Path(); }
 
 private:
-    // A step that fails deletes its partial file itself, and the freed name may then go to a
-    // file converted at the same time: only our own file is deleted here.
-    PinnedName name_;
+    UnnamedFile file_;
 };
 
 // Creates the file if missing and sets its access and write times to now.

@@ -30,12 +30,13 @@ std::string ConversionJob::MakeOutputPath(const std::string& input) const {
     const std::string dotted_extension = extension.empty() ? std::string() : "." + extension;
     // 2. The folder.
     const std::string folder = output_folder_.empty() ? PathFolder(input, true) : output_folder_;
-    // 3. The first candidate at which nothing exists (a file, a folder, anything), taken in
-    //    the same step as it is found.
+    // 3. The first candidate at which nothing exists (a file, a folder, anything), held for
+    //    this process in the same step as it is found; nothing is made under it until the
+    //    output is complete.
     for (unsigned long long n = 0;; ++n) {
         const std::string file = n == 0 ? name : base + " (" + std::to_string(n) + ")" + dotted_extension;
         const std::string candidate = NormalizePath(folder + "/" + file);
-        const Reservation reservation = ReserveName(candidate);
+        const Reservation reservation = ClaimName(candidate);
         // A folder's name is refused rather than found taken, by the separator normalising
         // gives it.
         if (reservation == Reservation::kReserved || (reservation == Reservation::kRefused && !PathExists(candidate)))

@@ -36,11 +36,11 @@ public:
     std::string OutputFolderFor(const std::string& input) const;
 
     // The first name in the output folder at which nothing exists yet: the input's own file
-    // name, then "name (1).ext", "name (2).ext", ... The name is reserved at once as an empty
-    // file (see ReserveName), so that files converted at the same time, or other programs,
-    // can never be given it too; the writer fills that file, and whoever fails or cancels
-    // the file removes it. A name that cannot be created at all (a read-only folder, a name
-    // too long) is returned unreserved: the writer then fails on it.
+    // name, then "name (1).ext", "name (2).ext", ... The name is claimed at once for this
+    // process (see ClaimName), so that files converted at the same time can never be given it
+    // too; nothing is made under it until the output is complete, and the caller lets the
+    // claim go. A name that cannot be created at all (a folder that is gone, a name too long)
+    // is returned unclaimed: the writer then fails on it.
     std::string MakeOutputPath(const std::string& input) const;
 
 private:

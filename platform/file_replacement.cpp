@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/unnamed_file.h"
+
 namespace chm {
 
 namespace {
@@ -32,6 +34,16 @@ FileReplacement::~FileReplacement() {
 
 bool FileReplacement::Open(const std::string& path) {
     if (path.empty() || original_.IsValid()) return false;
+    // An output still without a name is this process's own: its new version replaces it where
+    // it is, without a name either.
+    unnamed_folder_ = UnnamedFileFolder(path);
+    if (!unnamed_folder_.empty()) {
+        target_ = path;
+        original_.Reset(::open(target_.c_str(), O_RDONLY | O_CLOEXEC));
+        if (original_.IsValid() && ::fstat(original_.Get(), &status_) == 0 && S_ISREG(status_.st_mode)) return true;
+        original_.Reset();
+        return false;
+    }
     std::unique_ptr<char, decltype(&::free)> real(::realpath(path.c_str(), nullptr), &::free);
     if (!real) return false;
     target_ = real.get();
@@ -47,6 +59,11 @@ bool FileReplacement::Open(const std::string& path) {
 
 int FileReplacement::CreateNew() {
     if (!original_.IsValid() || new_file_.IsValid()) return -1;
+    if (!unnamed_folder_.empty()) {
+        // Its own folder, so that it can be given the output's name later; unnamed like it.
+        new_file_ = OpenUnnamedFile(unnamed_folder_, 0600);
+        return new_file_.Get();
+    }
     const std::string folder = FolderOf(target_);
     new_file_.Reset(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
     if (!new_file_.IsValid()) {
@@ -63,6 +80,11 @@ bool FileReplacement::Commit() {
     if (::fchmod(fd, status_.st_mode & 07777) != 0) return false;
     if (::fchown(fd, status_.st_uid, status_.st_gid) != 0) {
         // Only a privileged process may give a file away; the file stays the writer's own.
+    }
+    if (!unnamed_folder_.empty()) {
+        if (!ReplaceUnnamedFile(target_, fd)) return false;
+        new_file_.Reset();
+        return true;
     }
     if (::fsync(fd) != 0) return false;
     // The new version gets a name only now, for the rename: the one moment it can be left over.

@@ -43,6 +43,8 @@ private:
     UniqueFd new_file_;
     // The name the new version has while it is not yet in place; removed unless committed.
     std::string new_name_;
+    // The folder of a file that has no name yet (see UnnamedFile), else empty.
+    std::string unnamed_folder_;
 };
 
 }  // namespace chm

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #include "platform/file_system.h"
@@ -29,6 +31,38 @@ Reservation ReserveName(const std::string& path) {
 }
 
 bool ReserveNewFile(const std::string& path) { return ReserveName(path) == Reservation::kReserved; }
+
+namespace {
+
+std::mutex& ClaimsLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::set<std::string>& Claims() {
+    static std::set<std::string> claims;
+    return claims;
+}
+
+}  // namespace
+
+Reservation ClaimName(const std::string& path) {
+    if (path.empty()) return Reservation::kRefused;
+    std::lock_guard lock(ClaimsLock());
+    struct stat st;
+    // Anything under the name (a file, a folder, a dangling link) takes it.
+    if (::lstat(path.c_str(), &st) == 0) return Reservation::kTaken;
+    if (errno != ENOENT) return Reservation::kRefused;
+    // A name into a folder that does not exist cannot be made; the writer fails on it.
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !IsDirectory(path.substr(0, slash))) return Reservation::kRefused;
+    return Claims().insert(path).second ? Reservation::kReserved : Reservation::kTaken;
+}
+
+void ReleaseClaim(const std::string& path) {
+    std::lock_guard lock(ClaimsLock());
+    Claims().erase(path);
+}
 
 // O_PATH: pinning needs no permission to read the file, only to reach it.
 PinnedName::PinnedName(const std::string& path)

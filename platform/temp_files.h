@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <utility>
 
 #include "platform/unique_fd.h"
 
@@ -23,6 +24,40 @@ enum class Reservation {
 Reservation ReserveName(const std::string& path);
 // True when the name was reserved.
 bool ReserveNewFile(const std::string& path);
+
+// Holds a name for this process without making anything under it: an output's name, chosen
+// before the output exists and given to it only when it is complete (UnnamedFile::Publish).
+// kReserved when nothing exists under the name and no thread of this process holds it; the
+// holder lets it go with ReleaseClaim. Another program may still take the name on disk: the
+// publishing step, which never replaces a file, is what settles that.
+Reservation ClaimName(const std::string& path);
+void ReleaseClaim(const std::string& path);
+
+// A claim let go of when this goes.
+class NameClaim {
+public:
+    NameClaim() = default;
+    // Adopts the claim that ClaimName made for `path`.
+    explicit NameClaim(std::string path) : path_(std::move(path)) {}
+    ~NameClaim() { Release(); }
+    NameClaim(NameClaim&& other) noexcept : path_(std::exchange(other.path_, {})) {}
+    NameClaim& operator=(NameClaim&& other) noexcept {
+        if (this != &other) {
+            Release();
+            path_ = std::exchange(other.path_, {});
+        }
+        return *this;
+    }
+    NameClaim(const NameClaim&) = delete;
+    NameClaim& operator=(const NameClaim&) = delete;
+    void Release() {
+        if (!path_.empty()) ReleaseClaim(path_);
+        path_.clear();
+    }
+
+private:
+    std::string path_;
+};
 
 // The file that a reservation made, pinned by a descriptor so that its inode cannot be reused
 // while this lives. A writer that gives up deletes its partial file by name; the name is then

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/temp_files.h"
+#include "platform/unnamed_file.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/test_files.h"
 
@@ -95,12 +98,29 @@ TEST_F(SampleStoreTest, CloseDeletesTheTemporaryFile) {
     store.Close();  // twice is harmless
 }
 
+// Where the temporary folder cannot hold files without a name, a store has a "~Ve" name.
 TEST_F(SampleStoreTest, CloseAfterTheFileVanishedIsSilent) {
+    AllowUnnamedFiles(false);
     VeSampleStore store;
-    ASSERT_TRUE(store.Create(10));
+    const bool created = store.Create(10);
+    AllowUnnamedFiles(true);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(test::TempEntries().size(), 1u);
+    EXPECT_EQ(std::filesystem::path(store.Path()).filename().string().rfind("~Ve", 0), 0u) << store.Path();
     ASSERT_TRUE(RemoveFile(store.Path()));
     store.Close();
     EXPECT_FALSE(store.IsOpen());
+}
+
+// A store's file has no name: the process ending, killed or not, leaves nothing in the folder.
+TEST_F(SampleStoreTest, StoreFileHasNoNameInTheTemporaryFolder) {
+    VeSampleStore store;
+    ASSERT_TRUE(store.Create(10));
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::is_empty(TempDirectoryPath(), ec));
+    EXPECT_EQ(test::TempEntries().size(), 1u);  // held open, by its descriptor
+    store.Close();
+    EXPECT_TRUE(test::TempEntries().empty());
 }
 
 TEST_F(SampleStoreTest, MapPageWithAByteLimit) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <set>
 
 #include "audio/work_pacer.h"
 #include "platform/file_system.h"
 #include "platform/temp_files.h"
+#include "platform/unnamed_file.h"
 #include "platform/tick.h"
 #include "tests/support/test_files.h"
 
@@ -89,7 +91,31 @@ TEST(TempFileTest, TouchFileCreatesAndKeepsContent) {
     EXPECT_FALSE(TouchFile(dir.File("missing/new")));
 }
 
-TEST(TempFileTest, TemporaryFileReservesOnceAndTakesItsFileAlong) {
+// Where the temporary folder holds files without a name, a temporary file has none: nothing of
+// it can be left in the folder, whatever ends the process.
+TEST(TempFileTest, TemporaryFileHasNoNameAndGoesWithItsHolder) {
+    std::string kept;
+    {
+        TemporaryFile temporary;
+        ASSERT_TRUE(temporary.Reserve("wav"));
+        kept = temporary.Path();
+        std::error_code ec;
+        EXPECT_TRUE(std::filesystem::is_empty(GetTempDirectory(), ec));
+        test::WriteTextFile(kept, "written by the work");
+        EXPECT_EQ(test::ReadTextFile(kept), "written by the work");
+        EXPECT_EQ(test::TempEntries().size(), 1u);
+    }
+    EXPECT_TRUE(test::TempEntries().empty());
+}
+
+// The named files of a folder without unnamed ones.
+class NamedTempFileTest : public ::testing::Test {
+protected:
+    NamedTempFileTest() { AllowUnnamedFiles(false); }
+    ~NamedTempFileTest() override { AllowUnnamedFiles(true); }
+};
+
+TEST_F(NamedTempFileTest, TemporaryFileReservesOnceAndTakesItsFileAlong) {
     std::string kept;
     {
         TemporaryFile temporary;
@@ -107,7 +133,7 @@ TEST(TempFileTest, TemporaryFileReservesOnceAndTakesItsFileAlong) {
 
 // A failed step deletes its partial file by name, and the lowest free number goes at once to the
 // next file reserved, in this run or another: the first holder's clean-up must leave that alone.
-TEST(TempFileTest, AHolderWhoseFileWasDeletedLeavesTheNameToItsNewHolder) {
+TEST_F(NamedTempFileTest, AHolderWhoseFileWasDeletedLeavesTheNameToItsNewHolder) {
     std::string name;
     auto first = std::make_unique<TemporaryFile>();
     ASSERT_TRUE(first->Reserve("wav"));

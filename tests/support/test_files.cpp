@@ -34,8 +34,18 @@ ScratchDir::~ScratchDir() {
 std::vector<std::string> TempEntries() {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(TempDirectoryPath(), ec))
+    const std::string folder = TempDirectoryPath();
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
         names.push_back(entry.path().filename().string());
+    // Files without a name in the temporary folder that this process holds open, by their
+    // descriptor: the last part of the path ("/proc/self/fd/N") that they are opened by.
+    const std::string deleted = " (deleted)";
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code link_error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), link_error).string();
+        if (!link_error && target.starts_with(folder + "/") && target.ends_with(deleted))
+            names.push_back(entry.path().filename().string());
+    }
     return names;
 }
 

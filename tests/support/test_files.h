@@ -21,7 +21,8 @@ private:
     std::string path_;
 };
 
-// Names in the engine's temporary folder (the private one each test program gets).
+// Names in the engine's temporary folder (the private one each test program gets), and the
+// files without a name there that this process holds, each by its descriptor number.
 std::vector<std::string> TempEntries();
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
