@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include "app/app_settings.h"
@@ -53,7 +54,8 @@ QString ConversionReport::CannotOpenFolderText(const QString& folder) {
     return FileManager::CannotOpenFolderText(folder);
 }
 
-ConversionReport::ConversionReport(int total, int converted, QString report_folder, QWidget* owner)
+ConversionReport::ConversionReport(int total, int converted, QString report_folder, QWidget* owner,
+                                   QStringList failed)
     : QDialog(owner), report_folder_(std::move(report_folder)) {
     setObjectName(QStringLiteral("ConversionReport"));
     setWindowTitle(CompletedCaption());
@@ -96,6 +98,31 @@ ConversionReport::ConversionReport(int total, int converted, QString report_fold
     // 4.
     if (total > 1) count_line_->setText(CountText(converted, total));
     else count_line_->hide();
+    // The files that failed, each with its reason, on request: below everything else, so that
+    // the report looks as it always did until the list is asked for.
+    closed_size_ = size();
+    if (failed.isEmpty()) return;
+    show_failed_ = new QPushButton(QStringLiteral("Show Failed Files"), this);
+    show_failed_->setObjectName(QString::number(kShowFailedId));
+    show_failed_->setGeometry(du.Rect(14, 91, 86, 14));
+    show_failed_->setAutoDefault(false);
+    failed_list_ = new QPlainTextEdit(failed.join(QLatin1Char('\n')), this);
+    failed_list_->setObjectName(QStringLiteral("FailedFiles"));
+    failed_list_->setReadOnly(true);
+    failed_list_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    failed_list_->setAccessibleName(QStringLiteral("Failed files"));
+    failed_list_->setGeometry(du.Rect(8, 142, 241, 76));
+    failed_list_->hide();
+    connect(show_failed_, &QPushButton::clicked, this, [this] { ToggleFailedList(); });
+}
+
+void ConversionReport::ToggleFailedList() {
+    if (!failed_list_) return;
+    const bool show = failed_list_->isHidden();
+    const DialogUnits du(font());
+    setFixedSize(show ? du.Size(257, 226) : closed_size_);
+    failed_list_->setVisible(show);
+    show_failed_->setText(show ? QStringLiteral("Hide Failed Files") : QStringLiteral("Show Failed Files"));
 }
 
 bool ConversionReport::OpenOutputFolder() {
@@ -124,8 +151,9 @@ void ConversionReport::showEvent(QShowEvent* event) {
     }
 }
 
-int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner) {
-    ConversionReport report(total, converted, report_folder, owner);
+int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner,
+                         const QStringList& failed) {
+    ConversionReport report(total, converted, report_folder, owner, failed);
     return report.exec();
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 class QCheckBox;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace chm {
@@ -36,6 +38,7 @@ public:
     static constexpr int kCountLineId = 1006;
     static constexpr int kOpenFolderId = 1007;
     static constexpr int kDontShowId = 1010;
+    static constexpr int kShowFailedId = 1011;
 
     static const QString& CompletedCaption();  // "Conversion Completed"
     static const QString& FailedCaption();     // "Conversion Failed"
@@ -46,7 +49,10 @@ public:
 
     // `total` rows when the run ended, `converted` of them complete; `report_folder` is the
     // effective output folder at that moment.
-    ConversionReport(int total, int converted, QString report_folder, QWidget* owner);
+    // `failed` lists the files that failed, each "name: reason"; with any, a "Show Failed Files"
+    // button opens a list of them under the report.
+    ConversionReport(int total, int converted, QString report_folder, QWidget* owner,
+                     QStringList failed = QStringList());
 
     const QString& ReportFolder() const { return report_folder_; }
     ReportBoldLine* BoldLine() const { return bold_line_; }
@@ -54,6 +60,10 @@ public:
     QCheckBox* DontShowAgain() const { return dont_show_; }
     QPushButton* OpenFolderButton() const { return open_folder_; }
     QPushButton* CloseButton() const { return close_; }
+    QPushButton* ShowFailedButton() const { return show_failed_; }
+    QPlainTextEdit* FailedList() const { return failed_list_; }
+    // Shows or hides the list of failed files; the dialog grows downward to hold it.
+    void ToggleFailedList();
 
     // "Open Output Folder": the folder opens in the file manager and the report stays; a folder
     // that is gone, or that the desktop cannot open, is reported over the dialog. True when the
@@ -74,10 +84,14 @@ private:
     QCheckBox* dont_show_;
     QPushButton* open_folder_;
     QPushButton* close_;
+    QPushButton* show_failed_ = nullptr;
+    QPlainTextEdit* failed_list_ = nullptr;
+    QSize closed_size_;
     bool centred_ = false;
 };
 
 // Runs the report modally over `owner` (the active window at that moment, or none).
-int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner);
+int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner,
+                         const QStringList& failed = QStringList());
 
 }  // namespace chm

@@ -58,7 +58,10 @@ bool VeMp3Document::LoadExcerpt(const std::string& path, uint32_t first_ms, uint
 }
 
 bool VeMp3Document::EncodeReady(VeAudioData& data, const std::string& path, TaskProgress* progress) {
-    return GetLameEncoder().Encode(path, data, progress);
+    VeLameEncoder& encoder = GetLameEncoder();
+    if (!encoder.IsUsable() && progress && !progress->IsCancelled())
+        progress->Fail("the MP3 encoder is not installed (" + std::string(kLameLibraryName) + ")");
+    return encoder.Encode(path, data, progress);
 }
 
 bool VeMp3Document::Save(const std::string& path, TaskProgress* progress) {
@@ -82,7 +85,7 @@ bool VeMp3Document::Save(const std::string& path, TaskProgress* progress) {
         FinishProgress(progress, ok);
     }
     // 3. The audio is saved whether or not the properties can be written.
-    if (ok && properties_.HasContent()) properties_.WriteMediaProperties(path);
+    if (ok && properties_.HasContent()) properties_.WriteMediaPropertiesAs(path, AudioFileType::Mp3);
     return ok;
 }
 

@@ -18,6 +18,9 @@
 namespace chm {
 namespace {
 
+// Every failure says why; this is for a step that failed without saying.
+constexpr char kUnknownFailure[] = "the file could not be converted";
+
 // Private to the command line: the stop signal, handed from the signal thread to the loop.
 constexpr uint32_t kStopRequest = kWmApp + 2001;
 
@@ -283,14 +286,19 @@ private:
         ended_ = true;
     }
 
+    // A failure's reason, and the notes of a converted file, on indented lines under its result.
     void PrintOutcome(const FileListItem& item, const std::string& input) {
         const TaskProgress& progress = item.Progress();
-        if (IsConverted(progress))
+        if (IsConverted(progress)) {
             PrintLine("converted: " + input + " -> " + item.OutputPath());
-        else if (progress.IsCancelled())
+            for (const std::string& note : progress.Notes()) PrintLine("  " + note);
+        } else if (progress.IsCancelled()) {
             PrintLine("cancelled: " + input);
-        else
+        } else {
             PrintLine("failed: " + input);
+            const std::string reason = progress.FailureReason();
+            PrintLine("  " + (reason.empty() ? std::string(kUnknownFailure) : reason));
+        }
     }
 
     void PrintLine(const std::string& line) {

@@ -1,5 +1,7 @@
 #include "engine/conversion_worker.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "audio/audio_data.h"
@@ -7,10 +9,14 @@
 #include "audio/audio_file_type.h"
 #include "audio/mp3_document.h"
 #include "audio/wav_file.h"
+#include "engine/failure_reasons.h"
 #include "engine/file_list_item.h"
+#include "engine/paths.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
+#include "audio/temp_file.h"
 #include "platform/temp_files.h"
+#include "platform/unnamed_file.h"
 #include "wm/format_document.h"
 #include "wm/format_presets.h"
 #include "wm/wma_document.h"
@@ -23,14 +29,38 @@ bool IsConverted(const TaskProgress& progress) {
            !progress.IsFailed();
 }
 
+// The three steps of every pipeline, for the reason of a failure that gave none.
+enum class Step { kRead, kFold, kWrite };
+
+// Why a step failed, when it did not say: the file or the output folder looked at again.
+std::string StepFailure(Step step, const std::string& input_path, const std::string& output_path) {
+    switch (step) {
+        case Step::kRead:
+            return ReaderFailure(input_path, GetAudioFileType(input_path));
+        case Step::kFold:
+            return "the audio cannot be folded to mono: the temporary folder may be full";
+        case Step::kWrite: {
+            // The output is written without a name; its folder is the one to look at.
+            const std::string folder = UnnamedFileFolder(output_path);
+            return WriterFailure(folder.empty() ? PathFolder(output_path, true) : folder);
+        }
+    }
+    return {};
+}
+
 // One step of a pipeline on its own child of the file's progress. A step that gives up without
 // saying so on its child (a loader refusing a path that does not exist leaves its sink alone)
-// still fails the file: the row must show "Failed", not a bar that stopped part-way.
-template <typename Step>
-bool RunStep(TaskProgress& progress, uint32_t budget, Step step) {
+// still fails the file: the row must show "Failed", not a bar that stopped part-way. Every
+// failure that is not a cancel says why.
+template <typename Run>
+bool RunStep(TaskProgress& progress, uint32_t budget, Step step, const std::string& input_path,
+             const std::string& output_path, Run run) {
     auto child = progress.MakeChild(budget);
-    const bool ok = step(*child);
-    if (!ok && !child->IsFailed() && !child->IsCancelled()) child->Fail();
+    const bool ok = run(*child);
+    if (!ok && !child->IsCancelled() && progress.FailureReason().empty())
+        child->Fail(StepFailure(step, input_path, output_path));
+    else if (!ok && !child->IsFailed() && !child->IsCancelled())
+        child->Fail();
     return ok;
 }
 
@@ -40,13 +70,16 @@ bool ConvertThroughDocument(VeAudioDocument& document, const std::string& input_
                             int method, TaskProgress& progress, uint32_t reader_budget, uint32_t fold_budget,
                             uint32_t writer_budget) {
     // 3. Reader step.
-    bool result = RunStep(progress, reader_budget, [&](TaskProgress& child) { return document.Load(input_path, &child); });
+    bool result = RunStep(progress, reader_budget, Step::kRead, input_path, output_path,
+                          [&](TaskProgress& child) { return document.Load(input_path, &child); });
     // 4. Fold step.
     if (result)
-        result = RunStep(progress, fold_budget, [&](TaskProgress& child) { return document.FoldToMono(method, &child); });
+        result = RunStep(progress, fold_budget, Step::kFold, input_path, output_path,
+                         [&](TaskProgress& child) { return document.FoldToMono(method, &child); });
     // 5. Writer step.
     if (result)
-        result = RunStep(progress, writer_budget, [&](TaskProgress& child) { return document.Save(output_path, &child); });
+        result = RunStep(progress, writer_budget, Step::kWrite, input_path, output_path,
+                         [&](TaskProgress& child) { return document.Save(output_path, &child); });
     return result;
 }
 
@@ -123,49 +156,51 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
     // 2.
     SetCurrentProgress(&progress);
     bool result = false;
-    std::string output_path;
-    PinnedName reserved;
     try {
-        // 3.
-        output_path = job_.MakeOutputPath(item.Path());
-        reserved = PinnedName(output_path);
+        // 3. The name is held while the output is written into a file without a name in the
+        //    same folder, which takes the name only once it is complete: a failure, a cancel or
+        //    the end of the process, killed or not, leaves nothing under it.
+        std::string output_path = job_.MakeOutputPath(item.Path());
+        NameClaim claim(output_path);
         item.SetOutput(output_path, std::move(recipe));
-        // 4.
-        switch (GetAudioFileType(item.Path())) {
-            case AudioFileType::Wav:
-                result = ConvertWavFile(item.Path(), output_path, progress);
-                break;
-            case AudioFileType::Mp3:
-                result = ConvertMp3File(item.Path(), output_path, progress);
-                break;
-            case AudioFileType::Wma:
-                result = ConvertWmaFile(item.Path(), output_path, progress);
-                break;
-            default:
-                if (const FormatPreset* preset = FindFormatPreset(GetAudioFileType(item.Path()))) {
-                    result = ConvertFormatFile(*preset, item.Path(), output_path, progress);
+        const AudioFileType type = GetAudioFileType(item.Path());
+        const FormatPreset* preset = FindFormatPreset(type);
+        // Cannot normally reach the list; the row stays as it was.
+        if (type == AudioFileType::Unsupported || (!preset && type != AudioFileType::Wav &&
+                                                   type != AudioFileType::Mp3 && type != AudioFileType::Wma)) {
+            SetCurrentProgress(nullptr);
+            return false;
+        }
+        UnnamedFile output;
+        if (!CreateOutputFile(output, output_path)) {
+            StartFileProgress(progress, 1);
+            progress.Fail(WriterFailure(PathFolder(output_path, false)));
+        } else {
+            // 4.
+            switch (type) {
+                case AudioFileType::Wav:
+                    result = ConvertWavFile(item.Path(), output.Path(), progress);
                     break;
-                }
-                // Cannot normally reach the list; the row stays as it was, and no writer will
-                // fill the name reserved for it.
-                reserved.RemoveIfOurs();
-                result = false;
-                break;
+                case AudioFileType::Mp3:
+                    result = ConvertMp3File(item.Path(), output.Path(), progress);
+                    break;
+                case AudioFileType::Wma:
+                    result = ConvertWmaFile(item.Path(), output.Path(), progress);
+                    break;
+                default:
+                    result = ConvertFormatFile(*preset, item.Path(), output.Path(), progress);
+                    break;
+            }
+            // 5. Only a whole output gets its name: a writer that finished after a cancel came
+            //    made nothing the user gets, and a failed or cancelled file's output vanishes
+            //    with `output`.
+            if (result && !progress.IsCancelled() && !progress.IsFailed())
+                result = PublishOutput(item, output, output_path, claim, progress);
         }
     } catch (const std::exception&) {
         // The pipelines report their own failures; this is the system refusing memory.
         progress.Fail();
         result = false;
-    }
-    // 5. No partial output, nor the reserved name, survives a failed or cancelled file. A writer
-    //    that gave up has deleted its file already, and the name may since have gone to a file
-    //    converted at the same time: only our own file goes. A writer that finished made the
-    //    file ours even when its tags replaced it (a cancel that came too late to stop it).
-    if ((progress.IsCancelled() || progress.IsFailed()) && !output_path.empty()) {
-        if (result && PathExists(output_path))
-            RemoveFile(output_path);
-        else
-            reserved.RemoveIfOurs();
     }
     // 6.
     SetCurrentProgress(nullptr);
@@ -179,15 +214,17 @@ bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::
     // 2.
     VeAudioData data;
     // 3. Reader step.
-    bool result = RunStep(progress, kWavReaderBudget, [&](TaskProgress& child) { return LoadWav(data, input_path, &child); });
+    bool result = RunStep(progress, kWavReaderBudget, Step::kRead, input_path, output_path,
+                          [&](TaskProgress& child) { return LoadWav(data, input_path, &child); });
     // 4. Fold step, with the run's method.
     if (result) {
-        result = RunStep(progress, kWavFoldBudget,
+        result = RunStep(progress, kWavFoldBudget, Step::kFold, input_path, output_path,
                          [&](TaskProgress& child) { return data.FoldToMono(job_.Method(), &child); });
     }
     // 5. Writer step.
     if (result)
-        result = RunStep(progress, kWavWriterBudget, [&](TaskProgress& child) { return SaveWav(data, output_path, &child); });
+        result = RunStep(progress, kWavWriterBudget, Step::kWrite, input_path, output_path,
+                         [&](TaskProgress& child) { return SaveWav(data, output_path, &child); });
     // 6. The temporary sample files go with the audio.
     data.Reset();
     return result;
@@ -219,6 +256,34 @@ bool ConversionWorker::ConvertFormatFile(const FormatPreset& preset, const std::
     VeFormatDocument document(preset);
     return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, preset.reader_budget,
                                   preset.fold_budget, preset.writer_budget);
+}
+
+bool ConversionWorker::CreateOutputFile(UnnamedFile& output, const std::string& output_path) {
+    const std::string folder = PathFolder(output_path, false);
+    // Where the folder's file system has no unnamed files: a hidden name beside the output.
+    return output.Create(folder, [&folder] { return MakeTempFileName("tmp", folder, ".~Ve"); });
+}
+
+bool ConversionWorker::PublishOutput(FileListItem& item, UnnamedFile& output, std::string& output_path,
+                                     NameClaim& claim, TaskProgress& progress) {
+    // A file that another program put under the name meanwhile stays: the output takes the
+    // next free name instead, as it would have had it been there from the start.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        switch (output.Publish(output_path)) {
+            case Reservation::kReserved:
+                return true;
+            case Reservation::kTaken:
+                output_path = job_.MakeOutputPath(item.Path());
+                claim = NameClaim(output_path);
+                item.SetOutputPath(output_path);
+                break;
+            case Reservation::kRefused:
+                progress.Fail("the output cannot be given its name: " + std::string(std::strerror(errno)));
+                return false;
+        }
+    }
+    progress.Fail("the output cannot be given its name");
+    return false;
 }
 
 void ConversionWorker::StartFileProgress(TaskProgress& progress, uint32_t total) {

@@ -13,6 +13,8 @@ struct FormatPreset;
 
 class FileListItem;
 class TaskProgress;
+class UnnamedFile;
+class NameClaim;
 
 // wParam values of TaskNotify posted by the worker to its target window.
 constexpr uintptr_t kTaskRunStarted = 0;
@@ -76,6 +78,9 @@ private:
     // (the file would then run to its end): the abort flag, raised before the progress is
     // cancelled, is looked at again here.
     void StartFileProgress(TaskProgress& progress, uint32_t total);
+    static bool CreateOutputFile(UnnamedFile& output, const std::string& output_path);
+    bool PublishOutput(FileListItem& item, UnnamedFile& output, std::string& output_path, NameClaim& claim,
+                       TaskProgress& progress);
 
     WindowHandle target_window_;
     ConversionJob job_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QFileInfo>
+#include <QStringList>
 #include <algorithm>
 #include <numeric>
 
@@ -244,6 +245,11 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         case Qt::AccessibleTextRole:
             if (index.column() == kStatusColumn) return ProgressText(item.Progress());
             return data(index, Qt::DisplayRole);
+        case Qt::ToolTipRole:
+        case Qt::AccessibleDescriptionRole:
+            // A failed row says why, wherever the pointer rests on it; a converted one, what
+            // was worth noting ("source ends early: ...").
+            return RemarkText(item.Progress());
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
         default:
@@ -270,6 +276,17 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QVariant FileListModel::RemarkText(const TaskProgress& progress) {
+    if (progress.IsCancelled()) return {};
+    if (progress.IsFailed()) {
+        const std::string reason = progress.FailureReason();
+        return reason.empty() ? QVariant() : QVariant(QString::fromStdString(reason));
+    }
+    QStringList notes;
+    for (const std::string& note : progress.Notes()) notes << QString::fromStdString(note);
+    return notes.isEmpty() ? QVariant() : QVariant(notes.join(QLatin1Char('\n')));
 }
 
 QIcon FileListModel::IconFor(const FileListItem& item) const {

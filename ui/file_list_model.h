@@ -94,6 +94,8 @@ private:
     void OnItemProgress(uintptr_t id);
     void RebuildIdMap();
     QIcon IconFor(const FileListItem& item) const;
+    // The reason of a failed row, or the notes of a converted one; none for the others.
+    static QVariant RemarkText(const TaskProgress& progress);
 
     WindowPort port_{this};
     std::vector<std::unique_ptr<FileListItem>> rows_;

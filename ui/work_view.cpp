@@ -441,11 +441,15 @@ void VeWorkView::LeaveBusy() {
 void VeWorkView::ShowReport() {
     const FileListModel& model = list_->Model();
     int converted = 0;
+    QStringList failed;
     for (int row = 0; row < model.RowCount(); ++row) {
-        const RowProgress& progress = model.Item(row).Progress();
+        const FileListItem& item = model.Item(row);
+        const RowProgress& progress = item.Progress();
         if (progress.Total() > 0 && progress.Done() == progress.Total()) ++converted;
+        if (progress.IsFailed() && !progress.IsCancelled())
+            failed << QString::fromStdString(item.Name() + ": " + progress.FailureReason());
     }
-    ShowConversionReport(model.RowCount(), converted, EffectiveOutputFolder(), QApplication::activeWindow());
+    ShowConversionReport(model.RowCount(), converted, EffectiveOutputFolder(), QApplication::activeWindow(), failed);
 }
 
 void VeWorkView::TellHost(uintptr_t code) {
