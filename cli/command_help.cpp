@@ -88,7 +88,8 @@ const CommandHelp kProgramHelp = {
     "their tags, for scripts and batch runs. Outputs never overwrite anything.",
     kProgramOptions,
     "  0    success\n"
-    "  1    a file failed, or the search ended early\n"
+    "  1    a file failed, the search ended early, or standard output could not be\n"
+    "       written\n"
     "  2    wrong usage, or a folder that does not exist\n"
     "  130  stopped by SIGINT (Ctrl+C) or SIGTERM\n",
     "  tavorin-chm convert --method left interview.wav\n"
@@ -105,7 +106,7 @@ const CommandHelp kConvertHelp = {
     "terminal. A failed or stopped file leaves no output behind. After --, every argument is a file.",
     kConvertOptions,
     "  0    every file converted\n"
-    "  1    at least one file failed\n"
+    "  1    at least one file failed, or standard output could not be written\n"
     "  2    wrong usage: an unknown option or method, no input files, a missing output\n"
     "       folder or an unreadable list\n"
     "  130  stopped by SIGINT (Ctrl+C) or SIGTERM; the unfinished output is deleted\n",
@@ -123,7 +124,8 @@ const CommandHelp kScanHelp = {
     "the number of files found goes there at the end. After --, the argument is the folder.",
     kScanOptions,
     "  0    the search completed\n"
-    "  1    the search ended early (the folder went away)\n"
+    "  1    the search ended early (the folder went away), or standard output\n"
+    "       could not be written\n"
     "  2    wrong usage, or FOLDER is empty or not a folder\n"
     "  130  stopped by SIGINT (Ctrl+C) or SIGTERM\n",
     "  tavorin-chm scan --recurse ~/Music\n"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli_port.h"
+#include "cli/standard_output.h"
 #include "cli/stop_signals.h"
 #include "engine/conversion_worker.h"
 #include "engine/file_list_item.h"
@@ -295,9 +296,8 @@ private:
 
     void PrintLine(const std::string& line) {
         progress_line_.Clear();
-        std::fputs(line.c_str(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+        // A failure (a full disk) only spoils the exit code: the files themselves still convert.
+        WriteStandardOutput(line + '\n');
     }
 
     const ConvertOptions& options_;

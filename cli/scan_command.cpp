@@ -11,6 +11,7 @@
 #include "cli/cli_port.h"
 #include "cli/command_help.h"
 #include "cli/convert_command.h"
+#include "cli/standard_output.h"
 #include "cli/stop_signals.h"
 #include "platform/file_system.h"
 #include "platform/tick.h"
@@ -214,16 +215,17 @@ private:
         std::vector<std::string> paths;
         if (!worker_->TakeResults(paths)) return;
         status_.Clear();
+        std::string text;
         for (const std::string& path : paths) {
             if (!options_.print0 && (path.find('\n') != std::string::npos || path.find('\r') != std::string::npos)) {
                 std::fprintf(stderr, "tavorin-chm: left out a path with a line break: %s\n", Escaped(path).c_str());
                 continue;
             }
-            std::fwrite(path.data(), 1, path.size(), stdout);
-            std::fputc(options_.print0 ? '\0' : '\n', stdout);
+            text += path;
+            text += options_.print0 ? '\0' : '\n';
             ++printed_;
         }
-        std::fflush(stdout);
+        WriteStandardOutput(text);
         std::fflush(stderr);
         status_.Restore();
     }

@@ -6,6 +6,11 @@
 
 namespace chm {
 
+// The exit code of a run stopped by `signal`: what a shell shows for a command that the signal
+// ended (SIGHUP 129, SIGINT 130, SIGPIPE 141, SIGTERM 143).
+constexpr int StopExitCode(int signal) { return 128 + signal; }
+constexpr bool IsStopExitCode(int exit_code) { return exit_code > 128; }
+
 // Turns SIGINT and SIGTERM into a call of `on_stop` on a thread of its own, so that nothing
 // but the kernel runs at signal time. Must be made before any other thread: the signals are
 // blocked in the calling thread and in every thread started after it, and stay blocked.

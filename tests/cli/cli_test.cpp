@@ -19,6 +19,7 @@
 
 #include "app/app_settings.h"
 #include "platform/tick.h"
+#include "platform/unique_fd.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -145,13 +146,19 @@ protected:
         return env;
     }
 
-    // Starts the program with its standard streams on files (stderr on `stderr_fd` if given).
-    pid_t Spawn(const std::vector<std::string>& args, const std::string& input, int stderr_fd = -1) {
+    // Starts the program with its standard streams on files (stdout on `stdout_fd` and stderr on
+    // `stderr_fd` if given).
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& input, int stderr_fd = -1,
+                int stdout_fd = -1) {
         test::WriteFileBytes(in_file_, std::vector<uint8_t>(input.begin(), input.end()));
+        std::filesystem::remove(out_file_);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in_file_.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (stdout_fd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (stderr_fd >= 0)
             posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
         else
@@ -179,7 +186,7 @@ protected:
         for (int i = 0; i < 120000; ++i) {
             if (::waitpid(pid, &status, WNOHANG) == pid) {
                 result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                result.out = test::ReadTextFile(out_file_);
+                result.out = std::filesystem::exists(out_file_) ? test::ReadTextFile(out_file_) : "";
                 result.err = test::ReadTextFile(err_file_);
                 return result;
             }
@@ -395,6 +402,16 @@ TEST_F(CliTest, TerminateActsAsTheStopButtonToo) {
     EXPECT_EQ(result.exit_code, 130) << result.err;
     EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenMakesTheExitCodeOneAfterTheConversion) {
+    const std::string song = MakeStereoWav("song.wav", 0.2);
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(full.IsValid());
+    const CliResult result = Finish(Spawn({"convert", song}, "", -1, full.Get()));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "tavorin-chm: write error: No space left on device\n");
+    EXPECT_EQ(Probe(scratch_.File("song (1).wav"))["channels"], "1");
 }
 
 TEST_F(CliTest, FilesFromStandardInputKeepOddNamesIntact) {
@@ -619,6 +636,17 @@ TEST_F(CliTest, EveryOptionOfAUsageLineHasAHelpRowWithItsDefault) {
         }
         EXPECT_GE(options, 2);
         EXPECT_TRUE(rows.contains("--help"));
+    }
+}
+
+TEST_F(CliTest, HelpAndVersionThatCannotBeWrittenExitWithOne) {
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(full.IsValid());
+    for (const std::string ask : {"--help", "--version"}) {
+        SCOPED_TRACE(ask);
+        const CliResult result = Finish(Spawn({ask}, "", -1, full.Get()));
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.err, "tavorin-chm: write error: No space left on device\n");
     }
 }
 
