@@ -91,7 +91,10 @@ const CommandHelp kProgramHelp = {
     "  1    a file failed, the search ended early, or standard output could not be\n"
     "       written\n"
     "  2    wrong usage, or a folder that does not exist\n"
-    "  130  stopped by SIGINT (Ctrl+C) or SIGTERM\n",
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl+C)\n"
+    "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
+    "  143  stopped by SIGTERM\n",
     "  tavorin-chm convert --method left interview.wav\n"
     "  tavorin-chm scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n",
 };
@@ -109,7 +112,11 @@ const CommandHelp kConvertHelp = {
     "  1    at least one file failed, or standard output could not be written\n"
     "  2    wrong usage: an unknown option or method, no input files, a missing output\n"
     "       folder or an unreadable list\n"
-    "  130  stopped by SIGINT (Ctrl+C) or SIGTERM; the unfinished output is deleted\n",
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl+C)\n"
+    "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
+    "  143  stopped by SIGTERM\n"
+    "       A stop cancels every running file and deletes its unfinished output.\n",
     "  tavorin-chm convert song.mp3 voice.wma\n"
     "  tavorin-chm convert --method right --output-folder mono/ *.wav\n"
     "  tavorin-chm convert --jobs 1 big-session.wav\n"
@@ -127,7 +134,10 @@ const CommandHelp kScanHelp = {
     "  1    the search ended early (the folder went away), or standard output\n"
     "       could not be written\n"
     "  2    wrong usage, or FOLDER is empty or not a folder\n"
-    "  130  stopped by SIGINT (Ctrl+C) or SIGTERM\n",
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl+C)\n"
+    "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
+    "  143  stopped by SIGTERM\n",
     "  tavorin-chm scan --recurse ~/Music\n"
     "  tavorin-chm scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n",
 };
