@@ -94,7 +94,8 @@ const CommandHelp kProgramHelp = {
     "  129  stopped by SIGHUP (the terminal closed)\n"
     "  130  stopped by SIGINT (Ctrl+C)\n"
     "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
-    "  143  stopped by SIGTERM\n",
+    "  143  stopped by SIGTERM\n"
+    "       A second stop signal ends the program at once.\n",
     "  tavorin-chm convert --method left interview.wav\n"
     "  tavorin-chm scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n",
 };
@@ -116,7 +117,8 @@ const CommandHelp kConvertHelp = {
     "  130  stopped by SIGINT (Ctrl+C)\n"
     "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
     "  143  stopped by SIGTERM\n"
-    "       A stop cancels every running file and deletes its unfinished output.\n",
+    "       A stop cancels every running file and deletes its unfinished output;\n"
+    "       a second stop signal ends the program at once.\n",
     "  tavorin-chm convert song.mp3 voice.wma\n"
     "  tavorin-chm convert --method right --output-folder mono/ *.wav\n"
     "  tavorin-chm convert --jobs 1 big-session.wav\n"

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -71,7 +72,9 @@ void StopSignals::Watch() {
             signalfd_siginfo info;
             if (::read(signal_fd_.Get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
             const int signal = static_cast<int>(info.ssi_signo);
-            if (Claim(signal)) on_stop_(signal);
+            // Asked a second time: the user no longer waits for the first stop's clean-up.
+            if (!Claim(signal)) ::_exit(StopExitCode(signal));
+            on_stop_(signal);
         }
     }
 }

@@ -16,7 +16,9 @@ constexpr bool IsStopExitCode(int exit_code) { return exit_code > 128; }
 // `on_stop` on a thread of its own, so that nothing but the kernel runs at signal time. Must be
 // made before any other thread: the signals are blocked in the calling thread and in every
 // thread started after it, and stay blocked; a write into a closed pipe then fails with EPIPE
-// instead of killing the process. Only the first stop calls `on_stop`.
+// instead of killing the process. The first stop calls `on_stop`; a stop signal after it ends
+// the process at once with that signal's code, for a user who will not wait for the first
+// stop's clean-up.
 class StopSignals {
 public:
     explicit StopSignals(std::function<void(int signal)> on_stop);

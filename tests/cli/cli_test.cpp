@@ -464,6 +464,33 @@ TEST_F(CliTest, ReaderThatLeftStopsTheRunAsSigpipe) {
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("endless (1).wav")));
 }
 
+TEST_F(CliTest, SecondInterruptEndsAStopThatHangs) {
+    const std::string endless = MakeLongSilentWav("endless.wav", 20000);
+    // Standard output is a full pipe that nobody reads: the stop hangs on its "cancelled:" line.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    UniqueFd reader(ends[0]), writer(ends[1]);
+    const std::vector<char> block(4096, 'x');
+    while (::write(writer.Get(), block.data(), block.size()) > 0) {
+    }
+    ASSERT_EQ(::fcntl(writer.Get(), F_SETFL, 0), 0);
+    const pid_t pid = Spawn({"convert", endless}, "", -1, writer.Get());
+    writer.Reset();
+    const std::string output = scratch_.File("endless (1).wav");
+    bool reached = false;
+    for (int i = 0; i < 120000 && !(reached = std::filesystem::exists(output)); ++i) SleepMs(1);
+    ASSERT_TRUE(reached) << "the conversion never began";
+    ::kill(pid, SIGINT);
+    // The first stop has cleaned up: the signal was taken, and a second one cannot merge with it.
+    for (int i = 0; i < 120000 && !(reached = !std::filesystem::exists(output) && std::filesystem::is_empty(tmp_));
+         ++i)
+        SleepMs(1);
+    EXPECT_TRUE(reached) << "the first stop never cleaned up";
+    ::kill(pid, SIGINT);
+    const CliResult result = Finish(pid);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+}
+
 TEST_F(CliTest, OutputThatCannotBeWrittenMakesTheExitCodeOneAfterTheConversion) {
     const std::string song = MakeStereoWav("song.wav", 0.2);
     const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
