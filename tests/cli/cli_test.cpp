@@ -216,12 +216,21 @@ protected:
         return Finish(Spawn(args, input));
     }
 
+    // True once one of the program's "~Ve" sample files is there. Not just any file: a
+    // ThreadSanitizer build puts one of its own there at start-up, before the signals are routed.
+    bool HasSampleFile() const {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(tmp_, ec))
+            if (entry.path().filename().string().starts_with("~Ve")) return true;
+        return false;
+    }
+
     // Sends `signal` once the program has begun reading (its sample files appear), then waits.
     CliResult RunAndSignal(const std::vector<std::string>& args, int signal) {
         const pid_t pid = Spawn(args, "");
         bool started = false;
         for (int i = 0; i < 60000 && !started; ++i) {
-            started = !std::filesystem::is_empty(tmp_);
+            started = HasSampleFile();
             if (!started) SleepMs(1);
         }
         EXPECT_TRUE(started) << "the conversion never began";
