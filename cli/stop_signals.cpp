@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,8 +73,10 @@ void StopSignals::Watch() {
             signalfd_siginfo info;
             if (::read(signal_fd_.Get(), &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
             const int signal = static_cast<int>(info.ssi_signo);
-            // Asked a second time: the user no longer waits for the first stop's clean-up.
-            if (!Claim(signal)) ::_exit(StopExitCode(signal));
+            // Asked a second time: the user no longer waits for the first stop's clean-up. This is
+            // _exit's own system call: a sanitizer's _exit flushes stdio first, which waits for
+            // a main thread that may be stuck writing to standard output.
+            if (!Claim(signal)) ::syscall(SYS_exit_group, StopExitCode(signal));
             on_stop_(signal);
         }
     }
