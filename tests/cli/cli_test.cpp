@@ -225,6 +225,16 @@ protected:
         return false;
     }
 
+    // Polls `condition` for up to two minutes.
+    template <typename Condition>
+    static bool WaitFor(Condition condition) {
+        for (int i = 0; i < 120000; ++i) {
+            if (condition()) return true;
+            SleepMs(1);
+        }
+        return condition();
+    }
+
     // Sends `signal` once the program has begun reading (its sample files appear), then waits.
     CliResult RunAndSignal(const std::vector<std::string>& args, int signal) {
         const pid_t pid = Spawn(args, "");
@@ -442,14 +452,11 @@ TEST_F(CliTest, EveryStopSignalCancelsTheRunningFileAndExitsWith128PlusItsNumber
 
 TEST_F(CliTest, HangupIgnoredByNohupStaysIgnored) {
     const std::string endless = MakeLongSilentWav("endless.wav", 20000);
-    const std::string output = scratch_.File("endless (1).wav");
     const pid_t pid = Spawn({"convert", endless}, "", -1, -1, "/usr/bin/nohup");
-    bool reached = false;
-    for (int i = 0; i < 120000 && !(reached = std::filesystem::exists(output)); ++i) SleepMs(1);
-    EXPECT_TRUE(reached) << "the conversion never began";
+    EXPECT_TRUE(WaitFor([&] { return HasSampleFile(); })) << "the conversion never began";
     ::kill(pid, SIGHUP);
     SleepMs(1000);  // time for a stop that must not come
-    EXPECT_TRUE(std::filesystem::exists(output));
+    EXPECT_TRUE(HasSampleFile()) << "the file was stopped";
     ::kill(pid, SIGINT);
     const CliResult result = Finish(pid);
     EXPECT_EQ(result.exit_code, 130) << result.err;
@@ -485,16 +492,12 @@ TEST_F(CliTest, SecondInterruptEndsAStopThatHangs) {
     ASSERT_EQ(::fcntl(writer.Get(), F_SETFL, 0), 0);
     const pid_t pid = Spawn({"convert", endless}, "", -1, writer.Get());
     writer.Reset();
-    const std::string output = scratch_.File("endless (1).wav");
-    bool reached = false;
-    for (int i = 0; i < 120000 && !(reached = std::filesystem::exists(output)); ++i) SleepMs(1);
-    ASSERT_TRUE(reached) << "the conversion never began";
+    EXPECT_TRUE(WaitFor([&] { return HasSampleFile(); })) << "the conversion never began";
     ::kill(pid, SIGINT);
     // The first stop has cleaned up: the signal was taken, and a second one cannot merge with it.
-    for (int i = 0; i < 120000 && !(reached = !std::filesystem::exists(output) && std::filesystem::is_empty(tmp_));
-         ++i)
-        SleepMs(1);
-    EXPECT_TRUE(reached) << "the first stop never cleaned up";
+    const std::string output = scratch_.File("endless (1).wav");
+    EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(output) && std::filesystem::is_empty(tmp_); }))
+        << "the first stop never cleaned up";
     ::kill(pid, SIGINT);
     const CliResult result = Finish(pid);
     EXPECT_EQ(result.exit_code, 130) << result.err;
