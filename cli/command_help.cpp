@@ -88,9 +88,14 @@ const CommandHelp kProgramHelp = {
     "their tags, for scripts and batch runs. Outputs never overwrite anything.",
     kProgramOptions,
     "  0    success\n"
-    "  1    a file failed, or the search ended early\n"
+    "  1    a file failed, the search ended early, or standard output could not be\n"
+    "       written\n"
     "  2    wrong usage, or a folder that does not exist\n"
-    "  130  stopped by SIGINT (Ctrl+C) or SIGTERM\n",
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl+C)\n"
+    "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
+    "  143  stopped by SIGTERM\n"
+    "       A second stop signal ends the program at once.\n",
     "  tavorin-chm convert --method left interview.wav\n"
     "  tavorin-chm scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n",
 };
@@ -105,10 +110,15 @@ const CommandHelp kConvertHelp = {
     "terminal. A failed or stopped file leaves no output behind. After --, every argument is a file.",
     kConvertOptions,
     "  0    every file converted\n"
-    "  1    at least one file failed\n"
+    "  1    at least one file failed, or standard output could not be written\n"
     "  2    wrong usage: an unknown option or method, no input files, a missing output\n"
     "       folder or an unreadable list\n"
-    "  130  stopped by SIGINT (Ctrl+C) or SIGTERM; the unfinished output is deleted\n",
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl+C)\n"
+    "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
+    "  143  stopped by SIGTERM\n"
+    "       A stop cancels every running file and deletes its unfinished output;\n"
+    "       a second stop signal ends the program at once.\n",
     "  tavorin-chm convert song.mp3 voice.wma\n"
     "  tavorin-chm convert --method right --output-folder mono/ *.wav\n"
     "  tavorin-chm convert --jobs 1 big-session.wav\n"
@@ -123,9 +133,13 @@ const CommandHelp kScanHelp = {
     "the number of files found goes there at the end. After --, the argument is the folder.",
     kScanOptions,
     "  0    the search completed\n"
-    "  1    the search ended early (the folder went away)\n"
+    "  1    the search ended early (the folder went away), or standard output\n"
+    "       could not be written\n"
     "  2    wrong usage, or FOLDER is empty or not a folder\n"
-    "  130  stopped by SIGINT (Ctrl+C) or SIGTERM\n",
+    "  129  stopped by SIGHUP (the terminal closed)\n"
+    "  130  stopped by SIGINT (Ctrl+C)\n"
+    "  141  stopped by SIGPIPE or a broken pipe (the reader of standard output left)\n"
+    "  143  stopped by SIGTERM\n",
     "  tavorin-chm scan --recurse ~/Music\n"
     "  tavorin-chm scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n",
 };

@@ -1,15 +1,18 @@
 #include "cli/convert_command.h"
 
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <span>
 #include <memory>
 #include <vector>
 
 #include "cli/cli_port.h"
+#include "cli/standard_output.h"
 #include "cli/stop_signals.h"
 #include "engine/conversion_worker.h"
 #include "engine/file_list_item.h"
@@ -21,7 +24,8 @@ namespace {
 // Every failure says why; this is for a step that failed without saying.
 constexpr char kUnknownFailure[] = "the file could not be converted";
 
-// Private to the command line: the stop signal, handed from the signal thread to the loop.
+// Private to the command line: a stop signal, handed from the signal thread to the loop with
+// its number in wParam.
 constexpr uint32_t kStopRequest = kWmApp + 2001;
 
 bool IsConverted(const TaskProgress& progress) {
@@ -137,7 +141,9 @@ public:
         auto port = std::make_shared<CliPort>([this](const PortMessage& message) { return Handle(message); });
         const WindowHandle window(port);
         // Before any other thread exists, so that no thread can take the signals.
-        StopSignals stop_signals([window] { window.Post(kStopRequest, 0, 0); });
+        StopSignals stop_signals(
+            [window](int signal) { window.Post(kStopRequest, static_cast<uintptr_t>(signal), 0); });
+        stop_signals_ = &stop_signals;
 
         for (const std::string& file : options_.files) items_.push_back(std::make_unique<FileListItem>(file, window));
         states_.assign(items_.size(), State::kWaiting);
@@ -154,6 +160,7 @@ public:
         }
         slots_.clear();  // each worker stops and waits for its thread
         progress_line_.Clear();
+        stop_signals_ = nullptr;
         return exit_code_;
     }
 
@@ -201,15 +208,21 @@ private:
                     OnTaskNotify(slots_[static_cast<size_t>(message.lparam)], message.wparam);
                 break;
             case kStopRequest:
-                // The stop button, for every file running.
-                stop_requested_ = true;
-                for (Slot& slot : slots_)
-                    if (slot.item != kNone && slot.worker->IsRunning()) slot.worker->Abort();
+                Stop(static_cast<int>(message.wparam));
                 break;
             default:
                 break;
         }
         return 0;
+    }
+
+    // The stop button, for every file running; the first stop's signal gives the exit code.
+    void Stop(int signal) {
+        if (stop_requested_) return;
+        stop_requested_ = true;
+        stop_signal_ = signal;
+        for (Slot& slot : slots_)
+            if (slot.item != kNone && slot.worker->IsRunning()) slot.worker->Abort();
     }
 
     void ShowProgress() {
@@ -270,9 +283,14 @@ private:
     // Every worker is idle: the list is done, or the run stopped early.
     void End() {
         PrintDueLines();
-        if (stop_requested_) {
-            exit_code_ = kExitStopped;
-        } else if (refused_) {
+        if (!stop_requested_) Report();
+        // A reader that left can stop the run on its very last line too.
+        if (stop_requested_) exit_code_ = StopExitCode(stop_signal_);
+        ended_ = true;
+    }
+
+    void Report() {
+        if (refused_) {
             progress_line_.Clear();
             std::fputs("tavorin-chm: the conversion ended before the end of the list\n", stderr);
             exit_code_ = kExitSomeFailed;
@@ -283,7 +301,6 @@ private:
             PrintLine(ReportSentence(total, converted));
             exit_code_ = converted == total ? kExitAllConverted : kExitSomeFailed;
         }
-        ended_ = true;
     }
 
     // A failure's reason, and the notes of a converted file, on indented lines under its result.
@@ -303,12 +320,13 @@ private:
 
     void PrintLine(const std::string& line) {
         progress_line_.Clear();
-        std::fputs(line.c_str(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+        // A reader that has gone (`| head`) stops the run as SIGPIPE does. Any other failure
+        // (a full disk) only spoils the exit code: the files themselves still convert.
+        if (WriteStandardOutput(line + '\n') == EPIPE && stop_signals_->Claim(SIGPIPE)) Stop(SIGPIPE);
     }
 
     const ConvertOptions& options_;
+    StopSignals* stop_signals_ = nullptr;  // while Execute runs
     std::vector<std::unique_ptr<FileListItem>> items_;
     std::vector<State> states_;
     std::vector<Slot> slots_;
@@ -317,6 +335,7 @@ private:
     size_t next_line_ = 0;
     size_t ended_count_ = 0;  // files whose line is due or printed
     bool stop_requested_ = false;
+    int stop_signal_ = 0;
     bool refused_ = false;
     bool ended_ = false;
     int exit_code_ = kExitSomeFailed;

@@ -7,6 +7,7 @@
 #include "cli/convert_command.h"
 #include "cli/convert_options.h"
 #include "cli/scan_command.h"
+#include "cli/standard_output.h"
 
 namespace {
 
@@ -17,20 +18,18 @@ int UsageError(const std::string& problem, const std::string& command) {
 }
 
 int PrintHelp(const chm::CommandHelp& help) {
-    std::fputs(chm::FormatHelp(help).c_str(), stdout);
+    chm::WriteStandardOutput(chm::FormatHelp(help));
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (arguments.empty()) return UsageError("no command given", "");
     const std::string& command = arguments.front();
     const auto rest = std::span(arguments).subspan(1);
     if (command == "--help" || command == "-h" || command == "help") return PrintHelp(chm::kProgramHelp);
     if (command == "--version") {
-        std::printf("%s\n", chm::VersionLine().c_str());
+        chm::WriteStandardOutput(chm::VersionLine() + "\n");
         return 0;
     }
     if (command == "scan") return chm::AsksForHelp(rest) ? PrintHelp(chm::kScanHelp) : chm::RunScanCommand(rest);
@@ -41,3 +40,8 @@ int main(int argc, char** argv) {
     if (!chm::ParseConvertArguments(rest, options, problem)) return UsageError(problem, "convert");
     return chm::RunConvert(options);
 }
+
+}  // namespace
+
+// A write to standard output that failed anywhere turns into the exit code here.
+int main(int argc, char** argv) { return chm::FinishStandardOutput(RunCommand(argc, argv)); }

@@ -1,8 +1,10 @@
 #include "cli/scan_command.h"
 
+#include <signal.h>
 #include <unistd.h>
 #include <sys/ioctl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -11,6 +13,7 @@
 #include "cli/cli_port.h"
 #include "cli/command_help.h"
 #include "cli/convert_command.h"
+#include "cli/standard_output.h"
 #include "cli/stop_signals.h"
 #include "platform/file_system.h"
 #include "platform/tick.h"
@@ -22,7 +25,8 @@ const char* const kScanUsage = "usage: tavorin-chm scan [--recurse] [--print0] F
 
 namespace {
 
-// Private to the command line: the stop signal, handed from the signal thread to the loop.
+// Private to the command line: a stop signal, handed from the signal thread to the loop with
+// its number in wParam.
 constexpr uint32_t kScanStopRequest = kWmApp + 2002;
 // The terminal is redrawn at most this often while files fly past.
 constexpr uint32_t kStatusRedrawInterval = 50;
@@ -152,7 +156,9 @@ public:
         auto port = std::make_shared<CliPort>([this](const PortMessage& message) { return Handle(message); });
         const WindowHandle window(port);
         // Before any other thread exists, so that no thread can take the signals.
-        StopSignals stop_signals([window] { window.Post(kScanStopRequest, 0, 0); });
+        StopSignals stop_signals(
+            [window](int signal) { window.Post(kScanStopRequest, static_cast<uintptr_t>(signal), 0); });
+        stop_signals_ = &stop_signals;
 
         FolderSearchWorker worker(window);
         worker_ = &worker;
@@ -164,18 +170,25 @@ public:
         while (!ended_) port->DispatchNext();
         worker.StopAndWait();
         worker_ = nullptr;
+        stop_signals_ = nullptr;
         return exit_code_;
     }
 
 private:
     intptr_t Handle(const PortMessage& message) {
         if (message.message == kScanStopRequest) {
-            stop_requested_ = true;
-            if (worker_ && worker_->IsRunning()) worker_->Abort();
+            Stop(static_cast<int>(message.wparam));
         } else if (message.message == kSearchNotify) {
             OnSearchNotify(message.wparam, message.lparam);
         }
         return 0;
+    }
+
+    // The first stop's signal gives the exit code.
+    void Stop(int signal) {
+        if (stop_signal_ != 0) return;
+        stop_signal_ = signal;
+        if (worker_ && worker_->IsRunning()) worker_->Abort();
     }
 
     void OnSearchNotify(uintptr_t code, intptr_t count) {
@@ -214,16 +227,18 @@ private:
         std::vector<std::string> paths;
         if (!worker_->TakeResults(paths)) return;
         status_.Clear();
+        std::string text;
         for (const std::string& path : paths) {
             if (!options_.print0 && (path.find('\n') != std::string::npos || path.find('\r') != std::string::npos)) {
                 std::fprintf(stderr, "tavorin-chm: left out a path with a line break: %s\n", Escaped(path).c_str());
                 continue;
             }
-            std::fwrite(path.data(), 1, path.size(), stdout);
-            std::fputc(options_.print0 ? '\0' : '\n', stdout);
+            text += path;
+            text += options_.print0 ? '\0' : '\n';
             ++printed_;
         }
-        std::fflush(stdout);
+        // A reader that has gone (`| head`) ends the search as SIGPIPE does.
+        if (WriteStandardOutput(text) == EPIPE && stop_signals_->Claim(SIGPIPE)) Stop(SIGPIPE);
         std::fflush(stderr);
         status_.Restore();
     }
@@ -244,15 +259,19 @@ private:
         else
             std::fputs("No files recommended for conversion.\n", stderr);
         std::fflush(stderr);
-        exit_code_ = completed ? kExitScanCompleted : stop_requested_ ? kExitStopped : kExitScanEnded;
+        if (completed)
+            exit_code_ = kExitScanCompleted;
+        else
+            exit_code_ = stop_signal_ != 0 ? StopExitCode(stop_signal_) : kExitScanEnded;
         ended_ = true;
     }
 
     const ScanOptions& options_;
     FolderSearchWorker* worker_ = nullptr;
+    StopSignals* stop_signals_ = nullptr;  // while Execute runs
     StatusLine status_;
     unsigned printed_ = 0;
-    bool stop_requested_ = false;
+    int stop_signal_ = 0;  // the first stop's, 0 while none came
     bool ended_ = false;
     int exit_code_ = kExitScanEnded;
 };

@@ -16,8 +16,9 @@ constexpr int kExitScanEnded = 1;
 // recommended path on standard output, one per line (with --print0 each ended by a NUL byte),
 // in the order of the recommendations, so that `convert --files-from -` (with --null) can read
 // them. A live status line goes to standard error when it is
-// a terminal, and the count line at the end. SIGINT and SIGTERM abort the search ("Search
-// aborted.", exit 130); a folder that does not exist gives "Invalid search folder!" and 2.
+// a terminal, and the count line at the end. SIGHUP, SIGINT, SIGPIPE and SIGTERM, and a reader of
+// standard output that has gone, abort the search ("Search aborted.", exit 128 + the signal's
+// number); a folder that does not exist gives "Invalid search folder!" and 2.
 int RunScanCommand(std::span<const std::string> arguments);
 
 }  // namespace chm

@@ -121,6 +121,16 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // The stop signals as a terminal gives them, whatever the test runner inherited.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t stop_signals, none;
+        sigemptyset(&stop_signals);
+        for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) sigaddset(&stop_signals, signal);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attributes, &stop_signals);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
         std::vector<std::string> argv_text{CHM_CLI_PATH};
         argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -131,8 +141,9 @@ protected:
         for (auto& e : env_text) envp.push_back(e.data());
         envp.push_back(nullptr);
         pid_t pid = -1;
-        const int rc = ::posix_spawn(&pid, CHM_CLI_PATH, &actions, nullptr, argv.data(), envp.data());
+        const int rc = ::posix_spawn(&pid, CHM_CLI_PATH, &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         EXPECT_EQ(rc, 0) << std::strerror(rc);
         return rc == 0 ? pid : -1;
     }
@@ -158,12 +169,12 @@ protected:
 
     CliResult Run(const std::vector<std::string>& args) { return Finish(Spawn(args)); }
 
-    // Sends SIGINT once the program has begun decoding (its temporary files appear).
+    // Sends SIGINT once the program has begun decoding (it holds its sample stores open).
     CliResult RunAndInterrupt(const std::vector<std::string>& args) {
         const pid_t pid = Spawn(args);
         bool started = false;
         for (int i = 0; i < 60000 && !started; ++i) {
-            started = !std::filesystem::is_empty(tmp_);
+            started = test::HoldsFileIn(pid, tmp_);
             if (!started) SleepMs(1);
         }
         EXPECT_TRUE(started) << "the conversion never began";

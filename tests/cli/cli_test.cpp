@@ -19,6 +19,7 @@
 
 #include "app/app_settings.h"
 #include "platform/tick.h"
+#include "platform/unique_fd.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -145,18 +146,36 @@ protected:
         return env;
     }
 
-    // Starts the program with its standard streams on files (stderr on `stderr_fd` if given).
-    pid_t Spawn(const std::vector<std::string>& args, const std::string& input, int stderr_fd = -1) {
+    // Starts the program with its standard streams on files (stdout on `stdout_fd` and stderr on
+    // `stderr_fd` if given), under `launcher` if one is given (nohup).
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& input, int stderr_fd = -1,
+                int stdout_fd = -1, const std::string& launcher = "") {
         test::WriteFileBytes(in_file_, std::vector<uint8_t>(input.begin(), input.end()));
+        std::filesystem::remove(out_file_);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in_file_.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (stdout_fd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (stderr_fd >= 0)
             posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
         else
             posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<std::string> argv_text{CHM_CLI_PATH};
+        // The stop signals as a terminal gives them, whatever the test runner inherited.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t stop_signals, none;
+        sigemptyset(&stop_signals);
+        for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) sigaddset(&stop_signals, signal);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attributes, &stop_signals);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        const std::string program = launcher.empty() ? CHM_CLI_PATH : launcher;
+        std::vector<std::string> argv_text{program};
+        if (!launcher.empty()) argv_text.push_back(CHM_CLI_PATH);
         argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& a : argv_text) argv.push_back(a.data());
@@ -166,20 +185,22 @@ protected:
         for (auto& e : env_text) envp.push_back(e.data());
         envp.push_back(nullptr);
         pid_t pid = -1;
-        const int rc = ::posix_spawn(&pid, CHM_CLI_PATH, &actions, nullptr, argv.data(), envp.data());
+        const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         EXPECT_EQ(rc, 0) << std::strerror(rc);
         return rc == 0 ? pid : -1;
     }
 
-    // Waits up to two minutes; kills a program that hangs.
+    // Waits up to two minutes; kills a program that hangs. A program killed by a signal gets
+    // 1000 + its number, to be told apart from one that exited with 128 + the number.
     CliResult Finish(pid_t pid) {
         CliResult result;
         int status = 0;
         for (int i = 0; i < 120000; ++i) {
             if (::waitpid(pid, &status, WNOHANG) == pid) {
-                result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                result.out = test::ReadTextFile(out_file_);
+                result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+                result.out = std::filesystem::exists(out_file_) ? test::ReadTextFile(out_file_) : "";
                 result.err = test::ReadTextFile(err_file_);
                 return result;
             }
@@ -195,12 +216,27 @@ protected:
         return Finish(Spawn(args, input));
     }
 
+    // True once the program holds a file in its temporary folder: its sample stores, which have
+    // no name. Not just any file there: a ThreadSanitizer build puts one of its own there at
+    // start-up, before the signals are routed.
+    bool HasSampleFile(pid_t pid) const { return test::HoldsFileIn(pid, tmp_); }
+
+    // Polls `condition` for up to two minutes.
+    template <typename Condition>
+    static bool WaitFor(Condition condition) {
+        for (int i = 0; i < 120000; ++i) {
+            if (condition()) return true;
+            SleepMs(1);
+        }
+        return condition();
+    }
+
     // Sends `signal` once the program has begun reading (its sample files appear), then waits.
     CliResult RunAndSignal(const std::vector<std::string>& args, int signal) {
         const pid_t pid = Spawn(args, "");
         bool started = false;
         for (int i = 0; i < 60000 && !started; ++i) {
-            started = !std::filesystem::is_empty(tmp_);
+            started = HasSampleFile(pid);
             if (!started) SleepMs(1);
         }
         EXPECT_TRUE(started) << "the conversion never began";
@@ -392,9 +428,85 @@ TEST_F(CliTest, InterruptCancelsTheCurrentFileAndRemovesItsOutput) {
 TEST_F(CliTest, TerminateActsAsTheStopButtonToo) {
     const std::string long_file = MakeLongSilentWav("long.wav", 600);
     const CliResult result = RunAndSignal({"convert", long_file}, SIGTERM);
-    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(result.exit_code, 143) << result.err;
     EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
+}
+
+TEST_F(CliTest, EveryStopSignalCancelsTheRunningFileAndExitsWith128PlusItsNumber) {
+    const std::string long_file = MakeLongSilentWav("long.wav", 20000);
+    for (const auto& [signal, code] : std::vector<std::pair<int, int>>{
+             {SIGHUP, 129}, {SIGINT, 130}, {SIGPIPE, 141}, {SIGTERM, 143}}) {
+        SCOPED_TRACE(sigabbrev_np(signal));
+        const CliResult result = RunAndSignal({"convert", long_file}, signal);
+        EXPECT_EQ(result.exit_code, code) << result.err;
+        EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + long_file}));
+        EXPECT_FALSE(std::filesystem::exists(scratch_.File("long (1).wav")));
+        EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "a ~Ve file is left";
+    }
+}
+
+TEST_F(CliTest, HangupIgnoredByNohupStaysIgnored) {
+    const std::string endless = MakeLongSilentWav("endless.wav", 20000);
+    const pid_t pid = Spawn({"convert", endless}, "", -1, -1, "/usr/bin/nohup");
+    EXPECT_TRUE(WaitFor([&] { return HasSampleFile(pid); })) << "the conversion never began";
+    ::kill(pid, SIGHUP);
+    SleepMs(1000);  // time for a stop that must not come
+    EXPECT_TRUE(HasSampleFile(pid)) << "the file was stopped";
+    ::kill(pid, SIGINT);
+    const CliResult result = Finish(pid);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + endless}));
+}
+
+TEST_F(CliTest, ReaderThatLeftStopsTheRunAsSigpipe) {
+    const std::string short_file = MakeStereoWav("short.wav", 0.2);
+    const std::string endless = MakeLongSilentWav("endless.wav", 20000);
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    UniqueFd reader(ends[0]), writer(ends[1]);
+    reader.Reset();  // gone before the first line
+    // The short file's line fails while the endless one runs beside it.
+    const pid_t pid = Spawn({"convert", "--jobs", "2", short_file, endless}, "", -1, writer.Get());
+    writer.Reset();
+    const CliResult result = Finish(pid);
+    EXPECT_EQ(result.exit_code, 141) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(Probe(scratch_.File("short (1).wav"))["channels"], "1");  // complete before its line
+    EXPECT_FALSE(std::filesystem::exists(scratch_.File("endless (1).wav")));
+}
+
+TEST_F(CliTest, SecondInterruptEndsAStopThatHangs) {
+    const std::string endless = MakeLongSilentWav("endless.wav", 20000);
+    // Standard output is a full pipe that nobody reads: the stop hangs on its "cancelled:" line.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    UniqueFd reader(ends[0]), writer(ends[1]);
+    const std::vector<char> block(4096, 'x');
+    while (::write(writer.Get(), block.data(), block.size()) > 0) {
+    }
+    ASSERT_EQ(::fcntl(writer.Get(), F_SETFL, 0), 0);
+    const pid_t pid = Spawn({"convert", endless}, "", -1, writer.Get());
+    writer.Reset();
+    EXPECT_TRUE(WaitFor([&] { return HasSampleFile(pid); })) << "the conversion never began";
+    ::kill(pid, SIGINT);
+    // The first stop has cleaned up: the signal was taken, and a second one cannot merge with it.
+    const std::string output = scratch_.File("endless (1).wav");
+    EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(output) && !HasSampleFile(pid); }))
+        << "the first stop never cleaned up";
+    ::kill(pid, SIGINT);
+    const CliResult result = Finish(pid);
+    EXPECT_EQ(result.exit_code, 130) << result.err;
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenMakesTheExitCodeOneAfterTheConversion) {
+    const std::string song = MakeStereoWav("song.wav", 0.2);
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(full.IsValid());
+    const CliResult result = Finish(Spawn({"convert", song}, "", -1, full.Get()));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "tavorin-chm: write error: No space left on device\n");
+    EXPECT_EQ(Probe(scratch_.File("song (1).wav"))["channels"], "1");
 }
 
 TEST_F(CliTest, FilesFromStandardInputKeepOddNamesIntact) {
@@ -588,7 +700,8 @@ TEST_F(CliTest, HelpGoesToStandardOutputWithExitCodesAndExamples) {
         const CliResult result = Run(args);
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(result.err, "");
-        for (const char* part : {"\nOptions:\n", "\nExit codes:\n  0 ", "\n  1 ", "\n  2 ", "\n  130 ", "\nExamples:\n"})
+        for (const char* part : {"\nOptions:\n", "\nExit codes:\n  0 ", "\n  1 ", "\n  2 ", "\n  129 ", "\n  130 ",
+                                 "\n  141 ", "\n  143 ", "\nExamples:\n"})
             EXPECT_NE(result.out.find(part), std::string::npos) << part << " missing from\n" << result.out;
         EXPECT_NE(result.out.find("scan --print0 ~/Music | tavorin-chm convert --files-from - --null\n"),
                   std::string::npos);
@@ -619,6 +732,17 @@ TEST_F(CliTest, EveryOptionOfAUsageLineHasAHelpRowWithItsDefault) {
         }
         EXPECT_GE(options, 2);
         EXPECT_TRUE(rows.contains("--help"));
+    }
+}
+
+TEST_F(CliTest, HelpAndVersionThatCannotBeWrittenExitWithOne) {
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(full.IsValid());
+    for (const std::string ask : {"--help", "--version"}) {
+        SCOPED_TRACE(ask);
+        const CliResult result = Finish(Spawn({ask}, "", -1, full.Get()));
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.err, "tavorin-chm: write error: No space left on device\n");
     }
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Every option that `tavorin-chm [COMMAND] --help` names appears in the manual page as the reader
-# sees it, so that the two cannot drift apart. Usage: help_in_man_page.sh TAVORIN_CHM MAN_PAGE
+# Every option and exit code that `tavorin-chm [COMMAND] --help` names appears in the manual page
+# as the reader sees it, so that the two cannot drift apart. Usage: help_in_man_page.sh TAVORIN_CHM MAN_PAGE
 set -euo pipefail
 cli=$1
 page=$2
@@ -23,5 +23,19 @@ for command in "" convert scan; do
   done
 done
 [ "$checked" -ge 8 ] || { echo "FAIL: only $checked options found in the help texts" >&2; exit 1; }
+
+# Every exit code of the help texts has its entry under EXIT STATUS.
+status=$(sed -n '/^EXIT STATUS/,/^[A-Z]/p' <<<"$shown")
+codes=0
+for command in "" convert scan; do
+  for code in $("$cli" $command --help | sed -n '/^Exit codes:/,/^$/p' | grep -oE '^  [0-9]+' | tr -d ' '); do
+    codes=$((codes + 1))
+    if ! grep -qE "^ +${code} " <<<"$status"; then
+      echo "FAIL: '${command:+$command }--help' names exit code $code, the manual page does not" >&2
+      missing=1
+    fi
+  done
+done
+[ "$codes" -ge 21 ] || { echo "FAIL: only $codes exit codes found in the help texts" >&2; exit 1; }
 [ "$missing" = 0 ]
-echo "all $checked options of the help texts are in the manual page"
+echo "all $checked options and $codes exit codes of the help texts are in the manual page"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/tick.h"
+#include "platform/unique_fd.h"
 #include "search/folder_search_worker.h"
 #include "tests/search/search_test_media.h"
 #include "tests/support/test_files.h"
@@ -120,17 +121,33 @@ protected:
         return env;
     }
 
-    // Starts `program` with its standard streams on files (stderr on `stderr_fd` if given).
-    pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, int stderr_fd = -1) {
+    // Starts `program` with its standard streams on files (stderr on `stderr_fd` and stdout on
+    // `stdout_fd` if given).
+    pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, int stderr_fd = -1,
+                       int stdout_fd = -1) {
         test::WriteFileBytes(in_file_, {});
+        std::filesystem::remove(out_file_);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in_file_.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (stdout_fd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (stderr_fd >= 0)
             posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
         else
             posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // The stop signals as a terminal gives them, whatever the test runner inherited.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t stop_signals, none;
+        sigemptyset(&stop_signals);
+        for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) sigaddset(&stop_signals, signal);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attributes, &stop_signals);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
         std::vector<std::string> argv_text{program};
         argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -141,24 +158,38 @@ protected:
         for (auto& e : env_text) envp.push_back(e.data());
         envp.push_back(nullptr);
         pid_t pid = -1;
-        const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         EXPECT_EQ(rc, 0) << std::strerror(rc);
         return rc == 0 ? pid : -1;
     }
 
-    pid_t Spawn(const std::vector<std::string>& args, int stderr_fd = -1) {
-        return SpawnProgram(CHM_CLI_PATH, args, stderr_fd);
+    pid_t Spawn(const std::vector<std::string>& args, int stderr_fd = -1, int stdout_fd = -1) {
+        return SpawnProgram(CHM_CLI_PATH, args, stderr_fd, stdout_fd);
     }
 
-    // Waits up to two minutes; kills a program that hangs.
+    // Many names for one long MP3 (its frame scan takes a while): the search is still busy when
+    // the first path has been printed.
+    void MakeSlowFolder(int names) {
+        std::vector<uint8_t> one = Mp3Bytes(2);
+        std::vector<uint8_t> long_mp3;
+        for (int i = 0; i < 400; ++i) long_mp3.insert(long_mp3.end(), one.begin(), one.end());
+        const std::string original = scratch_.File("long.mp3");
+        test::WriteFileBytes(original, long_mp3);
+        for (int i = 0; i < names; ++i)
+            ASSERT_EQ(::link(original.c_str(), At("take" + std::to_string(i) + ".mp3").c_str()), 0);
+    }
+
+    // Waits up to two minutes; kills a program that hangs. A program killed by a signal gets
+    // 1000 + its number, to be told apart from one that exited with 128 + the number.
     CliResult Finish(pid_t pid) {
         CliResult result;
         int status = 0;
         for (int i = 0; i < 120000; ++i) {
             if (::waitpid(pid, &status, WNOHANG) == pid) {
-                result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                result.out = test::ReadTextFile(out_file_);
+                result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+                result.out = std::filesystem::exists(out_file_) ? test::ReadTextFile(out_file_) : "";
                 result.err = std::filesystem::exists(err_file_) ? test::ReadTextFile(err_file_) : "";
                 return result;
             }
@@ -326,16 +357,8 @@ TEST_F(ScanCliTest, TerminalShowsALiveStatusLine) {
 }
 
 TEST_F(ScanCliTest, InterruptAbortsTheSearchAndExitsWith130) {
-    // Many names for one long MP3 (its frame scan takes a while): the search is still busy
-    // when the first path has been printed.
-    std::vector<uint8_t> one = Mp3Bytes(2);
-    std::vector<uint8_t> long_mp3;
-    for (int i = 0; i < 400; ++i) long_mp3.insert(long_mp3.end(), one.begin(), one.end());
-    const std::string original = scratch_.File("long.mp3");
-    test::WriteFileBytes(original, long_mp3);
     constexpr int kNames = 300;
-    for (int i = 0; i < kNames; ++i)
-        ASSERT_EQ(::link(original.c_str(), At("take" + std::to_string(i) + ".mp3").c_str()), 0);
+    MakeSlowFolder(kNames);
     const pid_t pid = Spawn({"scan", Root()});
     bool started = false;
     for (int i = 0; i < 60000 && !started; ++i) {
@@ -350,6 +373,19 @@ TEST_F(ScanCliTest, InterruptAbortsTheSearchAndExitsWith130) {
     EXPECT_GE(lines.size(), 1u);
     EXPECT_LT(lines.size(), static_cast<size_t>(kNames));
     EXPECT_EQ(result.err, "Search aborted.\n" + std::to_string(lines.size()) + " files recommended for conversion:\n");
+}
+
+TEST_F(ScanCliTest, ReaderThatLeftAbortsTheSearchAsSigpipe) {
+    MakeSlowFolder(300);
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    UniqueFd reader(ends[0]), writer(ends[1]);
+    reader.Reset();  // gone before the first path
+    const pid_t pid = Spawn({"scan", Root()}, -1, writer.Get());
+    writer.Reset();
+    const CliResult result = Finish(pid);
+    EXPECT_EQ(result.exit_code, 141) << result.err;
+    EXPECT_TRUE(result.err.starts_with("Search aborted.\n")) << result.err;
 }
 
 TEST_F(ScanCliTest, PipedIntoConvertEveryRecommendedFileIsConverted) {

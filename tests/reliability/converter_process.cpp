@@ -109,6 +109,8 @@ bool ConverterProcess::Start(const ConverterRun& run) {
         ::dup2(out, 1);
         ::dup2(err, 2);
         if (!run.working_dir.empty() && ::chdir(run.working_dir.c_str()) != 0) ::_exit(124);
+        // The stop signals as a terminal gives them: one ignored when the program starts stays so.
+        for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) ::signal(signal, SIG_DFL);
         if (run.file_size_limit && (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::signal(SIGXFSZ, SIG_IGN) == SIG_ERR))
             ::_exit(125);
         if (switch_user && (::setgroups(0, nullptr) != 0 || ::setgid(*run.user) != 0 || ::setuid(*run.user) != 0))

@@ -49,6 +49,17 @@ std::vector<std::string> TempEntries() {
     return names;
 }
 
+bool HoldsFileIn(int pid, const std::string& folder) {
+    std::error_code ec;
+    const std::string prefix = std::filesystem::weakly_canonical(folder, ec).string() + "/";
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        std::error_code link_error;
+        if (std::filesystem::read_symlink(entry.path(), link_error).string().starts_with(prefix) && !link_error)
+            return true;
+    }
+    return false;
+}
+
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -24,6 +24,9 @@ private:
 // Names in the engine's temporary folder (the private one each test program gets), and the
 // files without a name there that this process holds, each by its descriptor number.
 std::vector<std::string> TempEntries();
+// True when the process `pid` holds open a file in `folder`, named or not: a converter's sample
+// stores, which have no name, show that it has begun reading.
+bool HoldsFileIn(int pid, const std::string& folder);
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
