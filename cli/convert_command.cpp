@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "audio/audio_file_type.h"
 #include "cli/cli_port.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
@@ -23,6 +24,7 @@ namespace {
 
 // Every failure says why; this is for a step that failed without saying.
 constexpr char kUnknownFailure[] = "the file could not be converted";
+constexpr char kUnsupportedType[] = "files of this type are not converted";
 
 // Private to the command line: a stop signal, handed from the signal thread to the loop with
 // its number in wParam.
@@ -313,7 +315,9 @@ private:
             PrintLine("cancelled: " + input);
         } else {
             PrintLine("failed: " + input);
-            const std::string reason = progress.FailureReason();
+            std::string reason = progress.FailureReason();
+            // A file of a type that is not converted never starts: its progress says nothing.
+            if (reason.empty() && GetAudioFileType(input) == AudioFileType::Unsupported) reason = kUnsupportedType;
             PrintLine("  " + (reason.empty() ? std::string(kUnknownFailure) : reason));
         }
     }

@@ -95,7 +95,7 @@ std::string ReaderFailure(const std::string& path, AudioFileType type) {
     if (std::string problem = InputProblem(path); !problem.empty()) return problem;
     const int32_t channels = ProbedChannels(path, type);
     if (std::string problem = ChannelProblem(channels); !problem.empty()) return problem;
-    if (channels == 0) return "the file is not a " + TypeName(type) + " file that can be read";
+    if (channels == 0) return "the file is not a readable " + TypeName(type) + " file";
     return "the " + TypeName(type) + " file is damaged";
 }
 

@@ -250,9 +250,9 @@ TEST_F(CliFormatsTest, BrokenAndMissingFilesFailAndTheOthersConvert) {
     const std::string wma = MusicWma("good.wma", 1.0);
     const CliResult result = Run({"convert", broken, mp3, missing, wma});
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + broken,
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + broken, "  the file is not a readable MP3 file",
                                                            "converted: " + mp3 + " -> " + Path("good (1).mp3"),
-                                                           "failed: " + missing,
+                                                           "failed: " + missing, "  the file does not exist",
                                                            "converted: " + wma + " -> " + Path("good (1).wma"),
                                                            "2 of 4 files are converted successfully."}));
     EXPECT_FALSE(std::filesystem::exists(Path("broken (1).mp3")));

@@ -249,7 +249,7 @@ protected:
     CliResult RunAndSignalWhen(const std::vector<std::string>& args, Ready ready, int signal) {
         const pid_t pid = Spawn(args, "");
         bool reached = false;
-        for (int i = 0; i < 120000 && !(reached = ready()); ++i) SleepMs(1);
+        for (int i = 0; i < 120000 && !(reached = ready(pid)); ++i) SleepMs(1);
         EXPECT_TRUE(reached) << "the files never got that far";
         ::kill(pid, signal);
         return Finish(pid);
@@ -382,7 +382,8 @@ TEST_F(CliTest, MissingFileFailsAndWritesNothing) {
     const std::string missing = scratch_.File("missing.wav");
     const CliResult result = Run({"convert", missing});
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + missing, "Error converting specified file."}));
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + missing, "  the file does not exist",
+                                                           "Error converting specified file."}));
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("missing (1).wav")));
 }
@@ -395,7 +396,8 @@ TEST_F(CliTest, UnsupportedAndBrokenFilesFailAndTheOthersConvert) {
     const std::string good = MakeStereoWav("good.wav");
     const CliResult result = Run({"convert", text, broken, good});
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + text, "failed: " + broken,
+    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"failed: " + text, "  files of this type are not converted",
+                                                           "failed: " + broken, "  the file is not a readable WAV file",
                                                            "converted: " + good + " -> " + scratch_.File("good (1).wav"),
                                                            "1 of 3 files is converted successfully."}));
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("notes (1).txt")));
@@ -599,7 +601,7 @@ TEST_F(CliTest, LinesKeepTheListOrderWhileFilesOfVeryDifferentLengthsRunAtOnce) 
     EXPECT_EQ(Lines(result.out),
               (std::vector<std::string>{"converted: " + inputs[0] + " -> " + scratch_.File("long (1).wav"),
                                         "converted: " + inputs[1] + " -> " + scratch_.File("short (1).wav"),
-                                        "failed: " + inputs[2],
+                                        "failed: " + inputs[2], "  the file does not exist",
                                         "converted: " + inputs[3] + " -> " + scratch_.File("middle (1).wav"),
                                         "converted: " + inputs[4] + " -> " + scratch_.File("tiny (1).wav"),
                                         "4 of 5 files are converted successfully."}));
@@ -616,16 +618,18 @@ TEST_F(CliTest, FailingAndCancelledFilesAmongRunningOnesEachSayHowTheyEnded) {
     std::filesystem::create_directory(out);
     // The good file is complete and the endless one still running when the stop comes.
     const uintmax_t good_size = 44 + 22050 * 2;
-    const auto ready = [&] {
+    const auto ready = [&](pid_t pid) {
         std::error_code ec;
         return std::filesystem::file_size(out + "/good.wav", ec) == good_size && !ec &&
-               std::filesystem::exists(out + "/endless.wav") && !std::filesystem::exists(out + "/broken.wav");
+               test::FilesHeldIn(pid, out) == 1 && !std::filesystem::exists(out + "/broken.wav");
     };
     const CliResult result =
         RunAndSignalWhen({"convert", "-j", "3", "--output-folder", out, endless, broken, good}, ready, SIGINT);
     EXPECT_EQ(result.exit_code, 130) << result.err;
-    EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + endless, "failed: " + broken,
-                                                           "converted: " + good + " -> " + out + "/good.wav"}));
+    EXPECT_EQ(Lines(result.out),
+              (std::vector<std::string>{"cancelled: " + endless, "failed: " + broken,
+                                        "  the file is not a readable WAV file",
+                                        "converted: " + good + " -> " + out + "/good.wav"}));
     EXPECT_EQ(Entries(out), std::vector<std::string>{"good.wav"});
 }
 
@@ -634,8 +638,8 @@ TEST_F(CliTest, InterruptCancelsEveryRunningFileAndLeavesNothing) {
     std::filesystem::create_directory(scratch_.File("out"));
     for (const char* name : {"one.wav", "two.wav", "three.wav", "never.wav"})
         args.push_back(MakeLongSilentWav(name, 20000));
-    // Each running file holds its output name from the start.
-    const auto all_running = [&] { return Entries(scratch_.File("out")).size() == 3; };
+    // Each running file writes its output, which has no name until it is complete.
+    const auto all_running = [&](pid_t pid) { return test::FilesHeldIn(pid, scratch_.File("out")) == 3; };
     const CliResult result = RunAndSignalWhen(args, all_running, SIGINT);
     EXPECT_EQ(result.exit_code, 130) << result.err;
     EXPECT_EQ(Lines(result.out), (std::vector<std::string>{"cancelled: " + args[5], "cancelled: " + args[6],

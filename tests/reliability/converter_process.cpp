@@ -208,6 +208,27 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::string> ResultLines(const std::string& text) {
+    std::vector<std::string> results;
+    for (const std::string& line : Lines(text))
+        if (!line.starts_with("  ")) results.push_back(line);
+    return results;
+}
+
+std::map<size_t, std::string> Remarks(const std::string& text) {
+    std::map<size_t, std::string> remarks;
+    size_t results = 0;
+    for (const std::string& line : Lines(text)) {
+        if (!line.starts_with("  ")) {
+            ++results;
+        } else if (results > 0) {
+            std::string& remark = remarks[results - 1];
+            remark += (remark.empty() ? "" : "; ") + line.substr(2);
+        }
+    }
+    return remarks;
+}
+
 std::map<std::string, EntryState> SnapshotTree(const std::string& folder) {
     std::map<std::string, EntryState> states;
     std::error_code ec;

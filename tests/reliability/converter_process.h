@@ -75,6 +75,10 @@ std::string Quote(const std::string& text);
 // A shell command's standard output; its wait status in `status` if given.
 std::string Shell(const std::string& command, int* status = nullptr);
 std::vector<std::string> Lines(const std::string& text);
+// The program's result lines, without the remarks indented under a file's line (a failure's
+// reason, a converted file's note); and those remarks, joined, by their result line's index.
+std::vector<std::string> ResultLines(const std::string& text);
+std::map<size_t, std::string> Remarks(const std::string& text);
 
 // The state of every entry below a folder, links not followed: type, mode, size and, for a
 // regular file, a digest of its bytes. Two equal snapshots mean that nothing was touched.

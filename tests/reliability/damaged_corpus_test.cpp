@@ -80,6 +80,7 @@ struct CorpusRun {
     ConverterOutcome outcome;
     std::vector<std::string> lines;
     std::map<std::string, FileLine> results;  // by input
+    std::map<std::string, std::string> remarks;  // by input: a failure's reason, a note
     std::string script_output;
     int script_status = -1;
 };
@@ -114,10 +115,13 @@ protected:
         run.user = kNobody;
         r.outcome = RunConverter(run, kRunLimit);
         r.after = SnapshotTree(r.corpus);
-        r.lines = Lines(r.outcome.out);
-        for (const std::string& line : r.lines) {
-            const FileLine parsed = ParseFileLine(line, r.inputs);
-            if (!parsed.kind.empty()) r.results[parsed.input] = parsed;
+        r.lines = ResultLines(r.outcome.out);
+        const std::map<size_t, std::string> remarks = Remarks(r.outcome.out);
+        for (size_t i = 0; i < r.lines.size(); ++i) {
+            const FileLine parsed = ParseFileLine(r.lines[i], r.inputs);
+            if (parsed.kind.empty()) continue;
+            r.results[parsed.input] = parsed;
+            if (const auto it = remarks.find(i); it != remarks.end()) r.remarks[parsed.input] = it->second;
         }
         size_t converted = 0;
         for (const auto& [input, line] : r.results) converted += line.kind == "converted" ? 1 : 0;
@@ -167,6 +171,16 @@ TEST_F(DamagedCorpusTest, EveryFileIsReportedOnceInTheOrderGiven) {
     for (const auto& [input, line] : run_->results) converted += line.kind == "converted" ? 1 : 0;
     EXPECT_EQ(lines.back(), std::to_string(converted) + " of " + std::to_string(run_->inputs.size()) +
                                 " files are converted successfully.");
+}
+
+// A damaged file fails with a reason in plain words, never with none.
+TEST_F(DamagedCorpusTest, EveryFailedFileSaysWhy) {
+    for (const auto& [input, line] : run_->results) {
+        if (line.kind != "failed") continue;
+        const auto it = run_->remarks.find(input);
+        ASSERT_NE(it, run_->remarks.end()) << input;
+        EXPECT_NE(it->second, "the file could not be converted") << input;
+    }
 }
 
 // What the source holds is measured by an outside decoder: ffmpeg for the WAV kinds read

@@ -126,7 +126,7 @@ protected:
         std::vector<std::string> inputs;
         for (const std::string& name : names) inputs.push_back(Source(name));
         std::map<std::string, FileLine> by_name;
-        for (const std::string& line : Lines(outcome.out)) {
+        for (const std::string& line : ResultLines(outcome.out)) {
             const FileLine parsed = ParseFileLine(line, inputs);
             if (!parsed.kind.empty()) by_name[fs::path(parsed.input).filename().string()] = parsed;
         }

@@ -134,7 +134,8 @@ protected:
         }
         ConverterOutcome outcome = process.Wait(kRunLimit);
         if (interruption) {
-            for (const std::string& line : Lines(outcome.out)) interruption->lines.push_back(ParseFileLine(line, r.inputs));
+            for (const std::string& line : ResultLines(outcome.out))
+                interruption->lines.push_back(ParseFileLine(line, r.inputs));
             for (const auto& entry : fs::directory_iterator(out)) {
                 interruption->outputs_present.push_back(entry.path().string());
                 interruption->digests[entry.path().string()] = FileDigest(entry.path().string());

@@ -49,16 +49,19 @@ std::vector<std::string> TempEntries() {
     return names;
 }
 
-bool HoldsFileIn(int pid, const std::string& folder) {
+int FilesHeldIn(int pid, const std::string& folder) {
     std::error_code ec;
     const std::string prefix = std::filesystem::weakly_canonical(folder, ec).string() + "/";
+    int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
         std::error_code link_error;
-        if (std::filesystem::read_symlink(entry.path(), link_error).string().starts_with(prefix) && !link_error)
-            return true;
+        const std::string target = std::filesystem::read_symlink(entry.path(), link_error).string();
+        if (!link_error && target.starts_with(prefix)) ++count;
     }
-    return false;
+    return count;
 }
+
+bool HoldsFileIn(int pid, const std::string& folder) { return FilesHeldIn(pid, folder) > 0; }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

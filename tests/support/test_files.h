@@ -27,6 +27,9 @@ std::vector<std::string> TempEntries();
 // True when the process `pid` holds open a file in `folder`, named or not: a converter's sample
 // stores, which have no name, show that it has begun reading.
 bool HoldsFileIn(int pid, const std::string& folder);
+// How many files in `folder` the process `pid` holds open: a converter's outputs while they are
+// written, which get their names only when complete.
+int FilesHeldIn(int pid, const std::string& folder);
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
