@@ -29,6 +29,7 @@
 #include "wm/graph_failure.h"
 #include "wm/gst_objects.h"
 #include "wm/gstreamer_setup.h"
+#include "wm/ogg_chain.h"
 #include "wm/stream_watch.h"
 
 namespace chm {
@@ -128,6 +129,7 @@ struct DecodeGraph {
     // Borrowed from the graph: the caps filter after audioconvert, read from the streaming thread.
     std::atomic<GstElement*> pcm{nullptr};
     GstElement* decode = nullptr;  // borrowed from the graph; decodebin
+    std::atomic<bool> parsed_linked{false};  // an audio stream of parsebin went to decodebin
     // Before the graph, whose streaming threads call it until the graph stops.
     StreamWatch watch;
     GstGraph graph;
@@ -168,6 +170,35 @@ inline int16_t ConvertedSampleWithBias(float x, int32_t bias) {
     return static_cast<int16_t>(biased >> 16);
 }
 
+// The codec that a file of this type normally holds, for reasons given before the stream is known.
+const char* CodecOfType(AudioFileType type) {
+    switch (type) {
+        case AudioFileType::Wma:
+            return "WMA";
+        case AudioFileType::Flac:
+            return "FLAC";
+        case AudioFileType::OggVorbis:
+            return "Ogg";
+        case AudioFileType::Opus:
+            return "Opus";
+        case AudioFileType::Aac:
+            return "AAC";
+        case AudioFileType::Aiff:
+            return "AIFF";
+        case AudioFileType::Wav:
+            return "WAV";
+        default:
+            return "";
+    }
+}
+
+// The FLAC parser skips frames it cannot take without a word: the watch counts what it skips.
+void WatchParser(GstBin*, GstBin*, GstElement* element, gpointer graph) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && std::strcmp(GST_OBJECT_NAME(factory), "flacparse") == 0)
+        static_cast<DecodeGraph*>(graph)->watch.WatchParser(element);
+}
+
 // parsebin's parsed audio stream goes to decodebin; its codec names the stream in reasons.
 void LinkParsedPad(GstElement* parse, GstPad* pad, gpointer graph) {
     auto* g = static_cast<DecodeGraph*>(graph);
@@ -175,7 +206,9 @@ void LinkParsedPad(GstElement* parse, GstPad* pad, gpointer graph) {
     GstPtr<GstCaps> caps(gst_pad_get_current_caps(pad));
     if (!caps) caps.reset(gst_pad_query_caps(pad, nullptr));
     if (!IsAudio(caps.get())) return;
-    if (gst_pad_is_linked(sink.get())) {
+    // Not the sink's link: parsebin may take away the first stream's pad before it offers the
+    // next one, and the next one must not then take its place unseen.
+    if (g->parsed_linked.exchange(true)) {
         PostFailure(parse, GST_STREAM_ERROR_FORMAT, g->watch.AnotherStreamReason(caps.get()));
         return;
     }
@@ -206,6 +239,8 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
     if (!src || !parse || !decode || (!queue && !target.empty()) || !convert || !pcm) return false;
     g.decode = decode;
+    // Named by the file's type until the parsed stream tells (a file that fails before it does).
+    g.watch.SetCodecName(CodecOfType(GetAudioFileType(source)));
     // An empty target: the samples go to the calling thread instead of into a WAV file.
     if (target.empty()) {
         g.sink = g.graph.Add(MakeElement("appsink"));
@@ -233,6 +268,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
         gst_pad_add_probe(convert_input.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, PassFloats, &g, nullptr);
     }
     g_signal_connect(parse, "pad-added", G_CALLBACK(LinkParsedPad), &g);
+    g_signal_connect(parse, "deep-element-added", G_CALLBACK(WatchParser), &g);
     g_signal_connect(parse, "no-more-pads", G_CALLBACK(FailWithoutAudio), decode);
     GstElement* decoded = queue ? queue : convert;
     g_signal_connect(decode, "pad-added", G_CALLBACK(LinkAudioPad), decoded);
@@ -317,7 +353,8 @@ bool Run(GstElement* graph) { return gst_element_set_state(graph, GST_STATE_PLAY
 std::string FailureAfterEnd(DecodeGraph& g) {
     g.watch.WaitForSourceEnd(kSourceEndWait);
     GstPtr<GstBus> bus(gst_element_get_bus(g.graph.get()));
-    return PendingFailure(bus.get(), g.watch.Codec());
+    const std::string pending = PendingFailure(bus.get(), g.watch.Codec());
+    return pending.empty() ? g.watch.SkippedReason() : pending;
 }
 
 // Steps 1 and 2 of both decodes: the target, if present, must be emptied first.
@@ -580,6 +617,8 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     // build), then the decoder plugged and its first samples through.
     std::unique_ptr<ChildProgress> start = MakeChildProgress(progress, ProgressShare(progress, start_share));
     if (!EnsureGstreamer()) return false;
+    reason = OggChainProblem(source);
+    if (!reason.empty()) return false;
     DecodeGraph g;
     if (!BuildGraph(source, std::string(), g, SourceMode::PushOnly, depth)) return false;
     Delivery delivery(g);

@@ -20,6 +20,7 @@ public:
     explicit AudioDataReceiver(VeAudioData& data) : data_(data) {}
 
     bool Begin(const VeAudioFormat& format, uint64_t expected_frames) override {
+        expected_frames_ = expected_frames;
         data_.Format() = format;
         return appender_.Start(data_.ChannelSet(), format, expected_frames);
     }
@@ -33,10 +34,13 @@ public:
         data_.Format().data_bytes = static_cast<uint32_t>(bytes);
         return data_.IsValid();
     }
+    // What the decoder's start promised, where the headers read beforehand told nothing.
+    uint64_t ExpectedFrames() const { return expected_frames_; }
 
 private:
     VeAudioData& data_;
     VePcmAppender appender_;
+    uint64_t expected_frames_ = 0;
 };
 
 // Of the load's progress: the decoder's start; the samples' arrival in the stores takes the rest.
@@ -55,9 +59,12 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     const bool ok = DecodeToPcm(path, receiver, progress, DecodeDepth(), kDecodeShare);
     if (!ok) AudioData().Reset();
     // The headers' length, read before the decode, is the promise (the decoding graph, fed by
-    // push, may only have estimated it).
-    if (ok && progress)
-        progress->AddNote(ShortfallNote(AudioData().Format().frames, Info().duration, AudioData().Format().sample_rate));
+    // push, may only have estimated it); the decoder's own where the headers could not be read.
+    const uint32_t rate = AudioData().Format().sample_rate;
+    const double promised = Info().duration > 0 ? Info().duration
+                            : rate > 0          ? static_cast<double>(receiver.ExpectedFrames()) / rate
+                                                : 0.0;
+    if (ok && progress) progress->AddNote(ShortfallNote(AudioData().Format().frames, promised, rate));
     return FinishProgress(progress, ok);
 }
 

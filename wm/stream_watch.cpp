@@ -1,8 +1,11 @@
 #include "wm/stream_watch.h"
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "wm/graph_failure.h"
+#include "wm/gst_objects.h"
 
 namespace chm {
 namespace {
@@ -62,23 +65,22 @@ void StreamWatch::Attach(GstPad* pad) {
     gst_pad_add_probe(pad, types, &StreamWatch::OnData, this, nullptr);
 }
 
-void StreamWatch::WatchSource(GstPad* source_out) {
-    gst_pad_add_probe(source_out, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &StreamWatch::OnSourceEvent, this, nullptr);
-}
+void StreamWatch::WatchSource(GstPad* source_out) { source_.reset(GST_PAD(gst_object_ref(source_out))); }
 
 bool StreamWatch::WaitForSourceEnd(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(source_lock_);
-    return source_ended_signal_.wait_for(lock, timeout, [this] { return source_ended_; });
-}
-
-GstPadProbeReturn StreamWatch::OnSourceEvent(GstPad*, GstPadProbeInfo* info, gpointer self) {
-    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-    if (!event || GST_EVENT_TYPE(event) != GST_EVENT_EOS) return GST_PAD_PROBE_OK;
-    auto* watch = static_cast<StreamWatch*>(self);
-    std::lock_guard lock(watch->source_lock_);
-    watch->source_ended_ = true;
-    watch->source_ended_signal_.notify_all();
-    return GST_PAD_PROBE_OK;
+    if (!source_) return true;
+    // The source's thread pushes the file to the decoder and pauses once its end has been
+    // handled by everything after it (the Ogg demuxer offers a chain's last link only then).
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        GST_OBJECT_LOCK(source_.get());
+        GstTask* task = GST_PAD_TASK(source_.get());
+        const bool running = task && gst_task_get_state(task) == GST_TASK_STARTED;
+        GST_OBJECT_UNLOCK(source_.get());
+        if (!running) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void StreamWatch::SetCodec(const GstCaps* parsed) {
@@ -87,7 +89,7 @@ void StreamWatch::SetCodec(const GstCaps* parsed) {
     int channels = 0;
     ParsedFormat(parsed, rate, channels);
     std::lock_guard lock(codec_lock_);
-    codec_ = std::move(name);
+    if (!name.empty()) codec_ = std::move(name);
     parsed_rate_ = rate;
     parsed_channels_ = channels;
 }
@@ -102,6 +104,49 @@ std::string StreamWatch::AnotherStreamReason(const GstCaps* parsed) const {
         return "the stream changes its format part-way (" + std::to_string(parsed_rate_) + " Hz " +
                ChannelsText(parsed_channels_) + ", then " + std::to_string(rate) + " Hz " + ChannelsText(channels) + ")";
     return "the file holds more than one audio stream; only files with one are converted";
+}
+
+void StreamWatch::WatchParser(GstElement* parser) {
+    if (parser_watched_.exchange(true)) return;
+    GstPtr<GstPad> in(gst_element_get_static_pad(parser, "sink"));
+    GstPtr<GstPad> out(gst_element_get_static_pad(parser, "src"));
+    if (in) gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_BUFFER, &StreamWatch::CountIn, this, nullptr);
+    if (out) gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, &StreamWatch::CountOut, this, nullptr);
+}
+
+GstPadProbeReturn StreamWatch::CountIn(GstPad*, GstPadProbeInfo* info, gpointer self) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info))
+        static_cast<StreamWatch*>(self)->parser_in_ += gst_buffer_get_size(buffer);
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn StreamWatch::CountOut(GstPad*, GstPadProbeInfo* info, gpointer self) {
+    if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) {
+        auto* watch = static_cast<StreamWatch*>(self);
+        const uint64_t size = gst_buffer_get_size(buffer);
+        watch->parser_out_ += size;
+        // Only the streaming thread writes it.
+        if (size > watch->largest_frame_.load()) watch->largest_frame_ = size;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+std::string StreamWatch::SkippedReason() const {
+    // A file cut inside its last frame loses that frame, no more: twice the largest frame (and
+    // a few KiB for a stream of tiny frames) is what a cut may cost.
+    const uint64_t allowance = std::max<uint64_t>(2 * largest_frame_.load(), 8192);
+    const uint64_t in = parser_in_.load();
+    const uint64_t out = parser_out_.load();
+    if (in <= out + allowance) return {};
+    const int rate = rate_.load();
+    const double at = rate > 0 ? static_cast<double>(frames_.load()) / rate : 0.0;
+    return "the " + Codec() + " stream is damaged after " + ClockText(at) + ": " + std::to_string((in - out) / 1024) +
+           " KiB of it cannot be read";
+}
+
+void StreamWatch::SetCodecName(const std::string& name) {
+    std::lock_guard lock(codec_lock_);
+    codec_ = name;
 }
 
 std::string StreamWatch::Codec() const {
@@ -138,6 +183,7 @@ GstPadProbeReturn StreamWatch::OnCaps(GstPad* pad, GstCaps* caps) {
         first_ = info;
         current_ = info;
         have_format_ = true;
+        rate_ = GST_AUDIO_INFO_RATE(&info);
         return GST_PAD_PROBE_OK;
     }
     // Fields that do not change the samples (a channel mask given or not, the layout) may

@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "platform/tick.h"
 #include "tests/audio/format_test_media.h"
 #include "tests/audio/mp3_test_media.h"
+#include "tests/support/odd_media.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -370,9 +373,19 @@ TEST_P(CliMoreFormatsTest, InterruptCancelsAndLeavesNothing) {
 }
 
 // A file cut short, one with flipped bytes and a file of another format under this name: each
-// converts or fails cleanly, and a failure leaves no output.
-TEST_P(CliMoreFormatsTest, DamagedAndMisnamedFilesFailCleanlyOrConvert) {
+// converts to what the source holds, or fails with a reason and leaves no output. What each
+// does is known for each format: a test that accepts either outcome tests nothing.
+struct DamageOutcome {
+    bool cut_converts;      // with a note that the source ends early
+    bool flipped_converts;  // only where nothing checks the samples (PCM)
+};
+
+TEST_P(CliMoreFormatsTest, DamagedAndMisnamedFilesFailWithAReasonOrConvertWhatIsThere) {
     const formats::Format& format = GetParam();
+    static const std::map<std::string, DamageOutcome> kOutcomes = {
+        {"flac", {true, false}}, {"aiff", {true, true}}, {"ogg", {false, false}},
+        {"opus", {false, false}}, {"m4a", {false, false}}};
+    const DamageOutcome expected = kOutcomes.at(format.extension);
     const std::string good = Path(std::string("good.") + format.extension);
     ASSERT_TRUE(formats::MakeFile(format, good, 2, 2.0));
     std::vector<uint8_t> bytes = test::ReadFileBytes(good);
@@ -387,15 +400,98 @@ TEST_P(CliMoreFormatsTest, DamagedAndMisnamedFilesFailCleanlyOrConvert) {
     ASSERT_TRUE(formats::MakeFile(other, misnamed + "." + other.extension, 2, 1.0));
     std::filesystem::rename(misnamed + "." + other.extension, misnamed);
     const CliResult result = Run({"convert", cut, flipped, misnamed});
-    EXPECT_TRUE(result.exit_code == 0 || result.exit_code == 1) << result.err;
-    for (const std::string name : {"cut", "flipped", "misnamed"}) {
+    EXPECT_EQ(result.exit_code, expected.cut_converts && expected.flipped_converts ? 0 : 1) << result.err;
+
+    const std::vector<std::string> lines = Lines(result.out);
+    size_t at = 0;
+    for (const auto& [name, converts] : std::vector<std::pair<std::string, bool>>{
+             {"cut", expected.cut_converts}, {"flipped", expected.flipped_converts}, {"misnamed", true}}) {
+        SCOPED_TRACE(name);
         const std::string source = Named(name);
-        const bool failed = result.out.find("failed: " + source + "\n") != std::string::npos;
-        EXPECT_EQ(std::filesystem::exists(Named(std::string(name) + " (1)")), !failed) << name;
+        const std::string output = Named(name + " (1)");
+        ASSERT_LT(at, lines.size());
+        EXPECT_EQ(lines[at++], converts ? "converted: " + source + " -> " + output : "failed: " + source);
+        if (!converts || name == "cut") {
+            ASSERT_LT(at, lines.size());
+            EXPECT_EQ(lines[at++].rfind(converts ? "  source ends early: " : "  the ", 0), 0u) << lines[at - 1];
+        }
+        EXPECT_EQ(std::filesystem::exists(output), converts);
+        if (!converts) continue;
+        // What the source holds, by ffmpeg, is what the output holds.
+        const size_t source_frames = media::DecodeWithFfmpeg(source, Path("source.f32")).size() / 2;
+        const size_t output_frames = media::DecodeWithFfmpeg(output, Path("output.f32")).size();
+        const double source_rate = std::atof(media::Probe(source, "sample_rate").c_str());
+        const double output_rate = std::atof(media::Probe(output, "sample_rate").c_str());
+        ASSERT_GT(source_rate, 0);
+        EXPECT_NEAR(output_frames / output_rate, source_frames / source_rate,
+                    2.0 * std::max(format.frame_samples, other.frame_samples) / output_rate);
     }
+    EXPECT_EQ(lines.size(), at + 1);  // and the count
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliMoreFormatsTest, ::testing::ValuesIn(formats::Formats()), FormatName);
+
+// ---------------------------------------------------------------------------------------------
+// Sources that lose audio on the way: each is converted whole or fails with its reason, never
+// converted to part of itself; what is only shorter than its header converts with a note.
+
+struct OddSource {
+    const char* name;
+    bool (*make)(const std::string&);
+    bool converts;
+    const char* remark;  // the start of the line under the result, or none
+    double seconds;      // of a converted output as an outside decoder sees it; 0: the source's
+};
+
+bool ChainedVorbisOfTwoRates(const std::string& path) { return test::odd::ChainedVorbis(path, 22050); }
+bool ChainedVorbisOfOneRate(const std::string& path) { return test::odd::ChainedVorbis(path, 44100); }
+
+TEST_F(CliFormatsTest, SourcesThatLoseAudioOnTheWayFailWithTheirReasonOrConvertWhole) {
+    const std::vector<OddSource> sources = {
+        {"damaged.flac", test::odd::DamagedMiddleFlac, false, "  the FLAC stream is damaged at 0:00.", 0},
+        {"two-rates.ogg", ChainedVorbisOfTwoRates, false,
+         "  the stream changes its format part-way (44100 Hz stereo, then 22050 Hz stereo)", 0},
+        {"then-mono.opus", test::odd::ChainedOpusStereoThenMono, false,
+         "  the stream changes its format part-way (stereo, then mono)", 0},
+        {"rate-change.flac", test::odd::FlacWhoseRateChanges, false, "  the FLAC stream is damaged after 0:02.00", 0},
+        {"one-rate.ogg", ChainedVorbisOfOneRate, false,
+         "  the file joins 2 Ogg streams end to end (a chained file), which cannot be converted whole", 0},
+        {"middle-less.opus", test::odd::OpusWithoutItsMiddle, true, "  source ends early: 0:0", 0},
+        {"cut.flac", test::odd::FlacCutInsideAFrame, true, "  source ends early: 0:0", 0},
+    };
+    std::vector<std::string> args = {"convert"};
+    for (const OddSource& source : sources) {
+        ASSERT_TRUE(source.make(Path(source.name))) << source.name;
+        args.push_back(Path(source.name));
+    }
+    const CliResult result = Run(args);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    const std::vector<std::string> lines = Lines(result.out);
+    size_t at = 0;
+    for (const OddSource& source : sources) {
+        SCOPED_TRACE(source.name);
+        const std::string input = Path(source.name);
+        const std::string stem = std::filesystem::path(source.name).stem().string();
+        const std::string output = Path(stem + " (1)" + std::filesystem::path(source.name).extension().string());
+        ASSERT_LT(at, lines.size());
+        EXPECT_EQ(lines[at++], source.converts ? "converted: " + input + " -> " + output : "failed: " + input);
+        if (source.remark) {
+            ASSERT_LT(at, lines.size());
+            EXPECT_EQ(lines[at++].rfind(source.remark, 0), 0u) << lines[at - 1];
+        }
+        EXPECT_EQ(std::filesystem::exists(output), source.converts);
+        if (!source.converts) continue;
+        EXPECT_EQ(media::Probe(output, "channels"), "1");
+        // As long as the source decodes to, by ffmpeg: within one Opus frame of padding.
+        const double expected = source.seconds > 0 ? source.seconds
+                                                   : media::DecodeWithFfmpeg(input, Path("source.f32")).size() / 2 /
+                                                         std::atof(media::Probe(input, "sample_rate").c_str());
+        const double seconds = media::DecodeWithFfmpeg(output, Path("output.f32")).size() /
+                               std::atof(media::Probe(output, "sample_rate").c_str());
+        EXPECT_NEAR(seconds, expected, 0.03);
+    }
+    EXPECT_EQ(lines.size(), at + 1);
+}
 
 // Lossless formats keep every sample at their depth: keeping one channel gives it exactly, and a
 // mix is the mix of the same samples read from a WAV file.

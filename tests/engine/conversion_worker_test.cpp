@@ -415,6 +415,42 @@ TEST_F(ConversionWorkerTest, DestroyingTheWorkerMidFileCancelsAndCleansUp) {
     EXPECT_TRUE(test::TempEntries().empty());
 }
 
+// The output has no name while it is written: nothing under its name until it is whole. A file
+// that another program puts under that name meanwhile stays; the output takes the next one.
+TEST_F(ConversionWorkerTest, OutputTakesTheNextNameWhenItsOwnWasTakenWhileItWasWritten) {
+    FileListItem* current = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartALongFile(current));
+    const std::string chosen = scratch_.File("long (1).wav");
+    EXPECT_EQ(current->OutputPath(), chosen);
+    EXPECT_FALSE(PathExists(chosen));
+    test::WriteTextFile(chosen, "another program's file");
+    ASSERT_TRUE(Eventually([&] { return !worker_->IsRunning(); }));
+    EXPECT_TRUE(IsConverted(current->Progress()));
+    EXPECT_EQ(test::ReadTextFile(chosen), "another program's file");
+    EXPECT_EQ(current->OutputPath(), scratch_.File("long (2).wav"));
+    EXPECT_EQ(test::FileSizeOf(current->OutputPath()), 44 + 44100 * 600 * 2);
+}
+
+// Every failure says why: the reason of the step that failed, or a second look at the file.
+TEST_F(ConversionWorkerTest, FailedFilesSayWhy) {
+    const std::string text = scratch_.File("notes.wav");
+    test::WriteTextFile(text, "not a WAV file at all");
+    FileListItem& broken = AddItem(text);
+    FileListItem& missing = AddItem(scratch_.File("gone.wav"));
+    const std::string read_only = scratch_.File("read-only");
+    ASSERT_TRUE(CreateDirectories(read_only));
+    FileListItem& good = AddItem(MakeStereoWav("read-only/good.wav"));
+    std::filesystem::permissions(read_only, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+    EXPECT_TRUE(RunAll());
+    std::filesystem::permissions(read_only, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    EXPECT_EQ(broken.Progress().FailureReason(), "the file is not a readable WAV file");
+    EXPECT_EQ(missing.Progress().FailureReason(), "the file does not exist");
+    // The superuser writes into any folder: only for others is this one read-only.
+    if (::geteuid() != 0) {
+        EXPECT_EQ(good.Progress().FailureReason().rfind("the output folder cannot be written", 0), 0u);
+    }
+}
+
 TEST_F(ConversionWorkerTest, AbortOfAnIdleWorkerDoesNothing) {
     EXPECT_FALSE(worker_->Abort());
     EXPECT_TRUE(view_->Messages().empty());

@@ -206,5 +206,33 @@ TEST(TaskProgressTest, OptionalProgressHelpersActOnAGivenProgress) {
     EXPECT_TRUE(progress.IsFailed());
 }
 
+// The innermost step knows best why a file failed: its reason reaches the top of the chain
+// first and stays there; notes gather in order; a new start clears both.
+TEST(TaskProgressTest, ReasonsAndNotesTravelUpAndTheFirstReasonStays) {
+    TaskProgress file;
+    file.Reset(100);
+    {
+        auto step = file.MakeChild(50);
+        auto inner = step->MakeChild(10);
+        inner->AddNote("first note");
+        step->AddNote("second note");
+        inner->Fail("the FLAC stream is damaged at 0:01.20");
+        step->Fail("the file could not be read");
+        EXPECT_TRUE(step->IsFailed());
+        EXPECT_EQ(step->FailureReason(), "");  // a child keeps nothing of its own
+    }
+    EXPECT_TRUE(file.IsFailed());
+    EXPECT_EQ(file.FailureReason(), "the FLAC stream is damaged at 0:01.20");
+    EXPECT_EQ(file.Notes(), (std::vector<std::string>{"first note", "second note"}));
+    EXPECT_FALSE(FinishProgress(&file, false, "too late"));
+    EXPECT_EQ(file.FailureReason(), "the FLAC stream is damaged at 0:01.20");
+    file.Reset(100);
+    EXPECT_EQ(file.FailureReason(), "");
+    EXPECT_TRUE(file.Notes().empty());
+    file.Fail("");  // an empty reason fails without one
+    EXPECT_TRUE(file.IsFailed());
+    EXPECT_EQ(file.FailureReason(), "");
+}
+
 }  // namespace
 }  // namespace chm
