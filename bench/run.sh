@@ -8,7 +8,7 @@ missed=()
 run() { "$@" || missed+=("$*"); }
 run "$build/bench/fold_bench" --benchmark_counters_tabular=true
 run "$build/bench/fold_memory"
-for script in convert_wav convert_wav_depth convert_formats tag_memory convert_jobs; do
+for script in convert_wav convert_wav_depth convert_formats tag_memory convert_jobs kill_during_convert; do
     run bash "$here/$script.sh" "$build"
 done
 run "$build/bench/channel_probe_bench"

@@ -121,6 +121,29 @@ for source in "$src"/*; do
     done
 done
 
+# Damage in the middle of the stream, past the header: the decoder meets it half-way through and
+# the stream still ends as usual after it.
+for source in "$src"/*.flac "$src"/*.ogg "$src"/*.opus "$src"/*.m4a "$src"/*.wma "$src"/*.mp3; do
+    base=$(basename "${source%.*}")
+    ext=${source##*.}
+    size=$(size_of "$source")
+    span=$(header_span "$source")
+    (( size > span + 128 )) || continue
+    target=$out/$base-middle-damage.$ext
+    cp "$source" "$target"
+    random $(( (size - span) / 2 )); at=$(( span + (size - span) / 4 + REPLY ))
+    for ((k = 0; k < 64; k++)); do
+        put_le "$target" $((at + k)) 1 $(( $(od -An -tu1 -j $((at + k)) -N1 "$source") ^ 0x5A ))
+    done
+done
+
+# Chained Ogg files, links joined end to end as cat does: one stream twice, and two links at
+# different rates.
+ff -f lavfi -i "sine=frequency=330:sample_rate=22050:duration=0.4" -ac 2 -c:a libvorbis "$work/low.ogg"
+cat "$src/ogg-vorbis.ogg" "$src/ogg-vorbis.ogg" >"$out/ogg-vorbis-chain-twice.ogg"
+cat "$src/ogg-vorbis.ogg" "$work/low.ogg" >"$out/ogg-vorbis-chain-two-rates.ogg"
+cat "$src/opus-ffmpeg.opus" "$src/opus-ffmpeg.opus" >"$out/opus-ffmpeg-chain-twice.opus"
+
 # Sizes that claim more than the file holds, or 0xFFFFFFFF.
 for source in "$src"/*.wav; do
     base=$(basename "${source%.*}")

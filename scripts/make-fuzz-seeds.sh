@@ -123,6 +123,14 @@ gst-launch-1.0 -q filesrc location="$work/stereo.wav" ! wavparse ! audioconvert 
 gst-launch-1.0 -q filesrc location="$work/stereo.wav" ! wavparse ! audioconvert ! avenc_aac ! mp4mux ! \
     filesink location="$formats/gstreamer.m4a"
 
+# The odd structures real files have: a chained Ogg file (links joined by cat), damage in the
+# middle of a stream, a file cut inside a packet.
+cat "$formats/stereo.ogg" "$formats/tagged.oga" >"$formats/chained.ogg"
+cp "$formats/stereo.flac" "$formats/middle-damage.flac"
+printf '\377\377\377\377\377\377\377\377' | dd of="$formats/middle-damage.flac" bs=1 \
+    seek=$(( $(stat -c %s "$formats/stereo.flac") / 2 )) conv=notrunc status=none
+head -c $(( $(stat -c %s "$formats/stereo.opus") * 55 / 100 )) "$formats/stereo.opus" >"$formats/cut.opus"
+
 # --- Settings.xml: as the program writes it, and as older or edited files may look ---
 root='<TavorinCHMSettings version="1.0" xmlns="urn:tavorin:channel-merger:settings:1">'
 cat > "$xml/saved.xml" <<EOF

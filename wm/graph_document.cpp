@@ -64,7 +64,9 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     const double promised = Info().duration > 0 ? Info().duration
                             : rate > 0          ? static_cast<double>(receiver.ExpectedFrames()) / rate
                                                 : 0.0;
-    if (ok && progress) progress->AddNote(ShortfallNote(AudioData().Format().frames, promised, rate));
+    if (ok && progress)
+        progress->AddNote(
+            ShortfallNote(AudioData().Format().frames, promised, rate, DecodeDepth() == PcmDepth::Source));
     return FinishProgress(progress, ok);
 }
 

@@ -115,11 +115,12 @@ std::string PendingFailure(GstBus* bus, const std::string& codec) {
     }
 }
 
-std::string ShortfallNote(uint64_t frames, double promised_seconds, uint32_t rate) {
-    constexpr uint64_t kAllowedFrames = 8192;
+std::string ShortfallNote(uint64_t frames, double promised_seconds, uint32_t rate, bool lossless) {
+    constexpr uint64_t kLossyAllowance = 8192;
     if (rate == 0 || !(promised_seconds > 0)) return {};
     const auto promised = static_cast<uint64_t>(std::trunc(promised_seconds * rate));
-    if (promised <= frames + kAllowedFrames) return {};
+    const uint64_t allowance = lossless ? rate / 1000 + 1 : kLossyAllowance;
+    if (promised <= frames + allowance) return {};
     return "source ends early: " + ClockText(static_cast<double>(frames) / rate) + " of " + ClockText(promised_seconds);
 }
 

@@ -21,9 +21,10 @@ std::string ReasonOf(GstMessage* message, const std::string& codec = {});
 std::string PendingFailure(GstBus* bus, const std::string& codec = {});
 
 // The note for a source that decoded to less than its header promised: "source ends early:
-// 0:00.03 of 0:02.00"; empty when it kept its promise (within a few codec frames: priming,
-// padding and a length in whole milliseconds are no shortfall).
-std::string ShortfallNote(uint64_t frames, double promised_seconds, uint32_t rate);
+// 0:00.03 of 0:02.00"; empty when it kept its promise. A lossy stream's promise holds within a
+// few codec frames (priming, padding); a lossless one's to the frame, but for a length given in
+// whole milliseconds.
+std::string ShortfallNote(uint64_t frames, double promised_seconds, uint32_t rate, bool lossless);
 
 // A time as the user reads it: "0:01.20", "12:03.05", "1:02:03.00" (hundredths cut, not rounded).
 std::string ClockText(double seconds);

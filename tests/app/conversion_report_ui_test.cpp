@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <memory>
 #include <tuple>
@@ -77,6 +78,29 @@ TEST_F(ConversionReportTest, TheControlsSitWhereTheTemplatePutsThem) {
     EXPECT_EQ(report->OpenFolderButton()->text(), QStringLiteral("Open Output Folder"));
     EXPECT_EQ(report->DontShowAgain()->text(), QStringLiteral("Don't show this to me again"));
     EXPECT_FALSE(report->DontShowAgain()->isChecked());
+}
+
+// Failed files are listed with their reasons on request, below the report, whose controls stay
+// where they are; a run without failures has no such button at all.
+TEST_F(ConversionReportTest, FailedFilesAreListedWithTheirReasonsOnRequest) {
+    EXPECT_EQ(Make(3, 3)->ShowFailedButton(), nullptr);
+    const QStringList failed{QStringLiteral("a.flac: the FLAC stream is damaged at 0:01.20"),
+                             QStringLiteral("b.wav: the file does not exist")};
+    ConversionReport report(3, 1, QString(), nullptr, failed);
+    const DialogUnits du(report.font());
+    ASSERT_NE(report.ShowFailedButton(), nullptr);
+    EXPECT_EQ(report.ShowFailedButton()->text(), QStringLiteral("Show Failed Files"));
+    EXPECT_TRUE(report.FailedList()->isHidden());
+    EXPECT_EQ(report.size(), du.Size(257, 143));
+    report.ShowFailedButton()->click();
+    EXPECT_FALSE(report.FailedList()->isHidden());
+    EXPECT_EQ(report.FailedList()->toPlainText(), failed.join(QLatin1Char('\n')));
+    EXPECT_GT(report.height(), du.Size(257, 143).height());
+    EXPECT_EQ(report.CloseButton()->geometry(), du.Rect(196, 120, 50, 14));
+    EXPECT_EQ(report.ShowFailedButton()->text(), QStringLiteral("Hide Failed Files"));
+    report.ShowFailedButton()->click();
+    EXPECT_TRUE(report.FailedList()->isHidden());
+    EXPECT_EQ(report.size(), du.Size(257, 143));
 }
 
 TEST_F(ConversionReportTest, TheBoldLineIsBoldOnTheButtonFace) {

@@ -143,6 +143,30 @@ TEST_F(FileListModelTest, StatusSortNumbers) {
     EXPECT_EQ(FileListModel::StatusSortValue(progress), 100);
 }
 
+// A failed row says why wherever the pointer rests on it and to screen readers; a converted
+// row, its notes; a row that was cancelled or never converted, nothing.
+TEST_F(FileListModelTest, RowsTellTheirReasonAndNotesAsTooltipAndDescription) {
+    model_.AddAccepted({Touch("a.flac"), Touch("b.ogg"), Touch("c.wav")});
+    ASSERT_EQ(model_.RowCount(), 3);
+    const auto remark = [&](int row, int role) {
+        return model_.data(model_.index(row, FileListModel::kStatusColumn), role).toString();
+    };
+    RowProgress& failed = model_.Item(0).Progress();
+    failed.Reset(100);
+    failed.Fail("the FLAC stream is damaged at 0:01.20");
+    RowProgress& noted = model_.Item(1).Progress();
+    noted.Reset(100);
+    noted.AddNote("source ends early: 0:00.03 of 0:02.00");
+    noted.Complete();
+    for (int role : {int(Qt::ToolTipRole), int(Qt::AccessibleDescriptionRole)}) {
+        EXPECT_EQ(remark(0, role), QStringLiteral("the FLAC stream is damaged at 0:01.20"));
+        EXPECT_EQ(remark(1, role), QStringLiteral("source ends early: 0:00.03 of 0:02.00"));
+        EXPECT_TRUE(model_.data(model_.index(2, FileListModel::kNameColumn), role).isNull());
+    }
+    EXPECT_EQ(model_.data(model_.index(0, FileListModel::kNameColumn), Qt::ToolTipRole).toString(),
+              QStringLiteral("the FLAC stream is damaged at 0:01.20"));
+}
+
 // The notices of a run, as the work view and the rows' progress post them.
 class FileListModelRunTest : public FileListModelTest {
 protected:

@@ -19,6 +19,7 @@
 #include "tests/support/test_files.h"
 #include "wm/decoding_graph.h"
 #include "wm/format_document.h"
+#include "wm/format_encoder.h"
 #include "wm/format_presets.h"
 #include "wm/gst_objects.h"
 #include "wm/gstreamer_setup.h"
@@ -66,12 +67,12 @@ struct Source {
 class GraphLoadTest : public ::testing::TestWithParam<Source> {
 protected:
     // Loud material: lossy decoders hand out samples beyond full scale, which must saturate alike.
-    std::string Make(double seconds) {
+    std::string Make(double seconds, const char* volume = "20dB") {
         const std::string path = dir.File(GetParam().name);
         const std::string length = std::to_string(seconds);
         const std::string command = "ffmpeg -loglevel error -nostdin -y -f lavfi -i 'sine=330:d=" + length +
                                     "' -f lavfi -i 'sine=523:d=" + length +
-                                    "' -filter_complex '[0][1]amerge=inputs=2,volume=20dB' " +
+                                    "' -filter_complex '[0][1]amerge=inputs=2,volume=" + volume + "' " +
                                     GetParam().ffmpeg + " '" + path + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return path;
@@ -99,6 +100,51 @@ protected:
 };
 
 TEST_P(GraphLoadTest, LoadsTheSamplesThatTheWavRouteReads) { ExpectBothRoutesAlike(Make(3.0)); }
+
+// Judged by an outside decoder, not by the graph that both routes above share: ffmpeg decodes
+// the same frames (lossless: the same samples; lossy: within two codec frames of priming and
+// padding, and the same signal).
+TEST_P(GraphLoadTest, LoadsWhatAnOutsideDecoderDecodes) {
+    const std::string path = Make(3.0, "-6dB");
+    std::unique_ptr<VeAudioDocument> document = DocumentFor(path);
+    ASSERT_TRUE(document);
+    ASSERT_TRUE(document->Load(path, nullptr));
+    const std::string raw = dir.File("ffmpeg.f32");
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -nostdin -y -i '" + path + "' -f f32le -c:a pcm_f32le '" + raw + "'").c_str()), 0);
+    const std::vector<uint8_t> bytes = ReadFileBytes(raw);
+    std::vector<float> outside(bytes.size() / sizeof(float));
+    std::memcpy(outside.data(), bytes.data(), outside.size() * sizeof(float));
+    const std::vector<float> loaded = SamplesOf(const_cast<VeAudioData&>(document->Audio()));
+    const size_t frames = loaded.size() / 2;
+    const size_t outside_frames = outside.size() / 2;
+    std::vector<float> left(outside_frames);
+    for (size_t i = 0; i < outside_frames; ++i) left[i] = outside[2 * i];
+    if (GetParam().depth == PcmDepth::Source) {
+        ASSERT_EQ(frames, outside_frames);
+        size_t differing = 0;
+        for (size_t i = 0; i < frames; ++i) {
+            differing += loaded[i] != outside[2 * i] ? 1 : 0;
+            differing += loaded[frames + i] != outside[2 * i + 1] ? 1 : 0;
+        }
+        EXPECT_EQ(differing, 0u);
+        return;
+    }
+    EXPECT_LE(std::max(frames, outside_frames) - std::min(frames, outside_frames), 2048u);
+    // The best match within a codec frame's shift: the same signal, whatever each decoder trims.
+    double best = 0;
+    for (long lag = -2048; lag <= 2048; lag += 1) {
+        double dot = 0, a2 = 0, b2 = 0;
+        for (size_t i = 4096; i + 4096 < std::min(frames, outside_frames); i += 7) {
+            const long j = static_cast<long>(i) + lag;
+            if (j < 0 || static_cast<size_t>(j) >= outside_frames) continue;
+            dot += loaded[i] * left[static_cast<size_t>(j)];
+            a2 += loaded[i] * loaded[i];
+            b2 += left[static_cast<size_t>(j)] * left[static_cast<size_t>(j)];
+        }
+        if (a2 > 0 && b2 > 0) best = std::max(best, dot / std::sqrt(a2 * b2));
+    }
+    EXPECT_GE(best, 0.999);
+}
 
 // A file cut short: whatever the WAV route made of it, loading makes the same.
 TEST_P(GraphLoadTest, ATruncatedFileEndsAsTheWavRouteEnds) {
@@ -156,6 +202,33 @@ INSTANTIATE_TEST_SUITE_P(Formats, GraphLoadTest,
                              std::string name = info.param.name;
                              return name.substr(name.find('.') + 1);
                          });
+
+// An encode is complete only when every folded frame reached the encoder: one frame short of
+// what the save hands it fails and leaves no output (it once passed 0.1 % plus 64 frames short).
+TEST(FormatEncodeTest, AnEncodeThatMissesEvenOneFrameFailsAndLeavesNothing) {
+    ScratchDir dir;
+    const std::string wav = dir.File("mono.wav");
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -nostdin -y -f lavfi -i 'sine=440:d=1' -ac 1 -ar 44100 "
+                           "-c:a pcm_s16le '" + wav + "'").c_str()),
+              0);
+    const FormatPreset& flac = *FindFormatPreset(AudioFileType::Flac);
+    for (uint64_t promised : {uint64_t{44100}, uint64_t{44101}}) {
+        SCOPED_TRACE(promised);
+        FormatEncodeSettings settings;
+        settings.sample_rate = 44100;
+        settings.frames = promised;
+        settings.duration = static_cast<double>(promised) / 44100;
+        const std::string target = dir.File("out-" + std::to_string(promised) + ".flac");
+        TaskProgress progress;
+        progress.Reset(1000);
+        const bool encoded = EncodeWavToFormat(flac, wav, target, settings, &progress);
+        EXPECT_EQ(encoded, promised == 44100);
+        EXPECT_EQ(test::FileSizeOf(target) > 0, encoded);
+        if (!encoded) {
+            EXPECT_EQ(progress.FailureReason(), "the encoder stopped before the end of the audio");
+        }
+    }
+}
 
 // Counts what it is given and cancels the decode at the first samples.
 class CancellingReceiver : public PcmReceiver {
