@@ -40,4 +40,27 @@ AudioFileType GetAudioFileType(std::string_view name) {
     return AudioFileType::Unsupported;
 }
 
+const char* AudioFileTypeName(AudioFileType type) {
+    switch (type) {
+        case AudioFileType::Mp3:
+            return "MP3";
+        case AudioFileType::Wav:
+            return "WAV";
+        case AudioFileType::Wma:
+            return "WMA";
+        case AudioFileType::Flac:
+            return "FLAC";
+        case AudioFileType::OggVorbis:
+            return "Ogg";
+        case AudioFileType::Opus:
+            return "Opus";
+        case AudioFileType::Aac:
+            return "AAC";
+        case AudioFileType::Aiff:
+            return "AIFF";
+        default:
+            return "";
+    }
+}
+
 }  // namespace chm

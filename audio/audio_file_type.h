@@ -21,4 +21,7 @@ enum class AudioFileType : uint8_t {
 // compared without regard to ASCII case.
 AudioFileType GetAudioFileType(std::string_view name);
 
+// How users name the files of a type: "MP3", "WAV", "Ogg", "AAC"; empty for Unsupported.
+const char* AudioFileTypeName(AudioFileType type);
+
 }  // namespace chm

@@ -51,26 +51,8 @@ int32_t ProbedChannels(const std::string& path, AudioFileType type) {
 }  // namespace
 
 std::string TypeName(AudioFileType type) {
-    switch (type) {
-        case AudioFileType::Mp3:
-            return "MP3";
-        case AudioFileType::Wav:
-            return "WAV";
-        case AudioFileType::Wma:
-            return "WMA";
-        case AudioFileType::Flac:
-            return "FLAC";
-        case AudioFileType::OggVorbis:
-            return "Ogg Vorbis";
-        case AudioFileType::Opus:
-            return "Opus";
-        case AudioFileType::Aac:
-            return "AAC";
-        case AudioFileType::Aiff:
-            return "AIFF";
-        default:
-            return "audio";
-    }
+    const std::string name = AudioFileTypeName(type);
+    return name.empty() ? "audio" : name;
 }
 
 std::string ChannelProblem(int32_t channels) {

@@ -17,7 +17,7 @@ std::string ReaderFailure(const std::string& path, AudioFileType type);
 // Why an output could not be written into `folder` ("the output folder is full").
 std::string WriterFailure(const std::string& folder);
 
-// How users name a type: "WAV", "MP3", "Ogg Vorbis".
+// How users name a type: "WAV", "MP3", "Ogg"; "audio" for any other.
 std::string TypeName(AudioFileType type);
 // "the file has 4 channels; only mono and stereo files are converted", or empty for 1 or 2.
 std::string ChannelProblem(int32_t channels);

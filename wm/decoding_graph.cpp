@@ -170,28 +170,6 @@ inline int16_t ConvertedSampleWithBias(float x, int32_t bias) {
     return static_cast<int16_t>(biased >> 16);
 }
 
-// The codec that a file of this type normally holds, for reasons given before the stream is known.
-const char* CodecOfType(AudioFileType type) {
-    switch (type) {
-        case AudioFileType::Wma:
-            return "WMA";
-        case AudioFileType::Flac:
-            return "FLAC";
-        case AudioFileType::OggVorbis:
-            return "Ogg";
-        case AudioFileType::Opus:
-            return "Opus";
-        case AudioFileType::Aac:
-            return "AAC";
-        case AudioFileType::Aiff:
-            return "AIFF";
-        case AudioFileType::Wav:
-            return "WAV";
-        default:
-            return "";
-    }
-}
-
 // The FLAC parser skips frames it cannot take without a word: the watch counts what it skips.
 void WatchParser(GstBin*, GstBin*, GstElement* element, gpointer graph) {
     GstElementFactory* factory = gst_element_get_factory(element);
@@ -240,7 +218,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     if (!src || !parse || !decode || (!queue && !target.empty()) || !convert || !pcm) return false;
     g.decode = decode;
     // Named by the file's type until the parsed stream tells (a file that fails before it does).
-    g.watch.SetCodecName(CodecOfType(GetAudioFileType(source)));
+    g.watch.SetCodecName(AudioFileTypeName(GetAudioFileType(source)));
     // An empty target: the samples go to the calling thread instead of into a WAV file.
     if (target.empty()) {
         g.sink = g.graph.Add(MakeElement("appsink"));

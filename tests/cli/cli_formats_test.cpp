@@ -20,6 +20,7 @@
 #include "tests/audio/format_test_media.h"
 #include "tests/audio/mp3_test_media.h"
 #include "tests/support/odd_media.h"
+#include "tests/support/spawn_signals.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -126,14 +127,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         // The stop signals as a terminal gives them, whatever the test runner inherited.
         posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t stop_signals, none;
-        sigemptyset(&stop_signals);
-        for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) sigaddset(&stop_signals, signal);
-        sigemptyset(&none);
-        posix_spawnattr_setsigdefault(&attributes, &stop_signals);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        test::DefaultStopSignals(attributes);
         std::vector<std::string> argv_text{CHM_CLI_PATH};
         argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<char*> argv;

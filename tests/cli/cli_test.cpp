@@ -20,6 +20,7 @@
 #include "app/app_settings.h"
 #include "platform/tick.h"
 #include "platform/unique_fd.h"
+#include "tests/support/spawn_signals.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -165,14 +166,7 @@ protected:
             posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         // The stop signals as a terminal gives them, whatever the test runner inherited.
         posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t stop_signals, none;
-        sigemptyset(&stop_signals);
-        for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) sigaddset(&stop_signals, signal);
-        sigemptyset(&none);
-        posix_spawnattr_setsigdefault(&attributes, &stop_signals);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        test::DefaultStopSignals(attributes);
         const std::string program = launcher.empty() ? CHM_CLI_PATH : launcher;
         std::vector<std::string> argv_text{program};
         if (!launcher.empty()) argv_text.push_back(CHM_CLI_PATH);
