@@ -24,8 +24,9 @@ private:
 // Names in the engine's temporary folder (the private one each test program gets), and the
 // files without a name there that this process holds, each by its descriptor number.
 std::vector<std::string> TempEntries();
-// True when the process `pid` holds open a file in `folder`, named or not: a converter's sample
-// stores, which have no name, show that it has begun reading.
+// True when the process `pid` holds open a file of its own in `folder` ("~Ve" or without a name;
+// not what a sanitizer's runtime keeps there): a converter's sample stores show that it has begun
+// reading.
 bool HoldsFileIn(int pid, const std::string& folder);
 // How many files in `folder` the process `pid` holds open: a converter's outputs while they are
 // written, which get their names only when complete.
