@@ -58,6 +58,10 @@ const char* AudioFileTypeName(AudioFileType type) {
             return "AAC";
         case AudioFileType::Aiff:
             return "AIFF";
+        case AudioFileType::OggFlac:
+            return "FLAC";
+        case AudioFileType::Alac:
+            return "ALAC";
         default:
             return "";
     }

@@ -4,7 +4,9 @@
 
 namespace chm {
 
-// The type of an audio file, chosen from its name alone; the content is never sniffed.
+// The type of an audio file. GetAudioFileType chooses it from the name alone, which decides what
+// is listed and searched; what a listed file is converted as comes from its content (see
+// formats/stream_content.h), which may also give the two types that no name stands for.
 enum class AudioFileType : uint8_t {
     Mp3 = 0,
     Wav = 1,  // ".wav" and ".pcm": both must be RIFF WAVE files
@@ -14,6 +16,8 @@ enum class AudioFileType : uint8_t {
     Opus = 5,
     Aac = 6,        // AAC in MP4: ".m4a"
     Aiff = 7,       // ".aif", ".aiff"
+    OggFlac = 8,    // FLAC in an Ogg container, by content only
+    Alac = 9,       // Apple Lossless in MP4, by content only
     Unsupported = 255,
 };
 

@@ -10,6 +10,7 @@
 #include <taglib/mp4atom.h>
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
+#include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
@@ -55,7 +56,8 @@ struct TaggedFile {
 
 bool IsTaggedFormat(AudioFileType type) {
     return type == AudioFileType::Flac || type == AudioFileType::OggVorbis || type == AudioFileType::Opus ||
-           type == AudioFileType::Aac || type == AudioFileType::Aiff;
+           type == AudioFileType::Aac || type == AudioFileType::Aiff || type == AudioFileType::OggFlac ||
+           type == AudioFileType::Alac;
 }
 
 std::unique_ptr<TagLib::File> OpenAs(AudioFileType type, TagLib::IOStream* stream) {
@@ -66,7 +68,10 @@ std::unique_ptr<TagLib::File> OpenAs(AudioFileType type, TagLib::IOStream* strea
             return std::make_unique<TagLib::Ogg::Vorbis::File>(stream);
         case AudioFileType::Opus:
             return std::make_unique<TagLib::Ogg::Opus::File>(stream);
+        case AudioFileType::OggFlac:
+            return std::make_unique<TagLib::Ogg::FLAC::File>(stream);
         case AudioFileType::Aac:
+        case AudioFileType::Alac:
             return std::make_unique<TagLib::MP4::File>(stream);
         case AudioFileType::Aiff:
             return std::make_unique<TagLib::RIFF::AIFF::File>(stream);
@@ -260,9 +265,13 @@ int AacChannels(TagLib::MP4::File& file) {
 }  // namespace
 
 bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
+    return ProbeFormatFile(info, path, GetAudioFileType(path));
+}
+
+bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path, AudioFileType type) {
     try {
         TaggedFile tagged;
-        OpenForReading(path, GetAudioFileType(path), tagged);
+        OpenForReading(path, type, tagged);
         const TagLib::AudioProperties& audio = *tagged.file->audioProperties();
         VeFormatMediaInfo probed(tagged.type);
         probed.channels = audio.channels();
@@ -274,6 +283,14 @@ bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
         Check(bit_rate <= std::numeric_limits<int32_t>::max(), "impossible stream values");
         probed.bit_rate = static_cast<int32_t>(bit_rate);
         probed.duration = audio.lengthInMilliseconds() * 0.001;
+        if (const auto* flac = dynamic_cast<const TagLib::FLAC::Properties*>(&audio))
+            probed.bits_per_sample = flac->bitsPerSample();
+        else if (const auto* ogg_flac = dynamic_cast<const TagLib::Ogg::FLAC::Properties*>(&audio))
+            probed.bits_per_sample = ogg_flac->bitsPerSample();
+        else if (const auto* mp4 = dynamic_cast<const TagLib::MP4::Properties*>(&audio))
+            probed.bits_per_sample = mp4->codec() == TagLib::MP4::Properties::ALAC ? mp4->bitsPerSample() : 0;
+        else if (const auto* aiff = dynamic_cast<const TagLib::RIFF::AIFF::Properties*>(&audio))
+            probed.bits_per_sample = aiff->bitsPerSample();
         // A damaged header can give TagLib a rate of 0 or a negative length: such a file has
         // no stream to tell of, and its numbers must not reach the search.
         Check(probed.channels > 0 && probed.sample_rate > 0 && probed.bit_rate >= 0 && probed.duration >= 0.0,
@@ -285,11 +302,13 @@ bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
     }
 }
 
-bool VeFormatTags::Read(const std::string& path) {
+bool VeFormatTags::Read(const std::string& path) { return Read(path, GetAudioFileType(path)); }
+
+bool VeFormatTags::Read(const std::string& path, AudioFileType type) {
     Clear();
     try {
         TaggedFile tagged;
-        OpenForReading(path, GetAudioFileType(path), tagged);
+        OpenForReading(path, type, tagged);
         for (const auto& [key, values] : tagged.file->properties()) {
             auto& texts = fields[FromTag(key)];
             for (const auto& value : values) texts.push_back(FromTag(value));

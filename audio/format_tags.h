@@ -14,6 +14,8 @@ public:
     explicit VeFormatMediaInfo(AudioFileType kind = AudioFileType::Unsupported) : kind_(kind) {}
     AudioFileType Kind() const override { return kind_; }
 
+    int32_t bits_per_sample = 0;  // of a lossless stream as its header says; 0 for lossy ones
+
 private:
     AudioFileType kind_;
 };
@@ -22,6 +24,8 @@ private:
 // information, without decoding any audio. False, `info` untouched, for a file that is not
 // audio of the type its name says. The kind of the information is the file's type.
 bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path);
+// The same for a file read as `type`, whatever its name says.
+bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path, AudioFileType type);
 
 // An embedded picture: a front cover, a back cover, ... (the ID3v2/FLAC picture types).
 struct VeTagPicture {
@@ -44,6 +48,8 @@ public:
     // Fills the record from the file; a file that cannot be read as its type gives an empty
     // record and false.
     bool Read(const std::string& path);
+    // The same for a file read as `type`, whatever its name says.
+    bool Read(const std::string& path, AudioFileType type);
     // Replaces the file's fields and pictures with the record's. The new file is made beside
     // the old one, without a name where the file system allows, and takes its place only when
     // complete: a failure leaves the file as it was and nothing beside it.

@@ -456,13 +456,17 @@ bool VeMediaProperties::ReadAll(const std::string& path) {
 }
 
 bool VeMediaProperties::ReadMediaProperties(const std::string& path) {
+    return ReadMediaPropertiesAs(path, GetAudioFileType(path));
+}
+
+bool VeMediaProperties::ReadMediaPropertiesAs(const std::string& path, AudioFileType type) {
     // 1. An empty record.
     Clear();
     loaded = 1;
     try {
         // 2. Bind for reading.
         PropertyStorage storage;
-        Check(BindPropertySetStorage(path, GetAudioFileType(path), storage, true), "no property storage");
+        Check(BindPropertySetStorage(path, type, storage, true), "no property storage");
         // 3. The four sets in order; a set the file does not have gives nothing.
         ReadSummarySet(storage, *this);
         ReadMusicSet(storage, *this);

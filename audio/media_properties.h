@@ -54,6 +54,8 @@ public:
     // be opened, or is no audio of its type, gives an empty record and false; a file without
     // tags gives true and a record without content.
     bool ReadMediaProperties(const std::string& path);
+    // The same for a file read as `type` (MP3 or WMA), whatever its name says.
+    bool ReadMediaPropertiesAs(const std::string& path, AudioFileType type);
     // Replaces the table with every tag of the file, multiple values joined by "; ".
     bool ReadColumnTexts(const std::string& path);
     // Any of the nine strings non-empty, or year, track or rating non-zero.

@@ -18,7 +18,7 @@ bool VeMp3Document::Load(const std::string& path, TaskProgress* progress) {
     // 1.
     if (path.empty() || !PathExists(path)) return false;
     // 2. A source without readable tags still loads.
-    properties_.ReadMediaProperties(path);
+    properties_.ReadMediaPropertiesAs(path, AudioFileType::Mp3);
     // 3.
     if (IsCancelled(progress)) return FinishProgress(progress, false);
     const uint32_t total = progress ? progress->Total() : 0;

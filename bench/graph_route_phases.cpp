@@ -17,8 +17,8 @@
 #include "audio/wav_file.h"
 #include "processing/channel_ops.h"
 #include "wm/decoding_graph.h"
-#include "wm/format_document.h"
-#include "wm/format_presets.h"
+#include "formats/format_document.h"
+#include "formats/format_presets.h"
 #include "wm/wma_document.h"
 
 namespace chm {

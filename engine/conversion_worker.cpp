@@ -17,8 +17,9 @@
 #include "audio/temp_file.h"
 #include "platform/temp_files.h"
 #include "platform/unnamed_file.h"
-#include "wm/format_document.h"
-#include "wm/format_presets.h"
+#include "formats/format_document.h"
+#include "formats/format_presets.h"
+#include "formats/stream_content.h"
 #include "wm/wma_document.h"
 
 namespace chm {
@@ -163,7 +164,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
         std::string output_path = job_.MakeOutputPath(item.Path());
         NameClaim claim(output_path);
         item.SetOutput(output_path, std::move(recipe));
-        const AudioFileType type = GetAudioFileType(item.Path());
+        AudioFileType type = GetAudioFileType(item.Path());
         const FormatPreset* preset = FindFormatPreset(type);
         // Cannot normally reach the list; the row stays as it was.
         if (type == AudioFileType::Unsupported || (!preset && type != AudioFileType::Wav &&
@@ -176,8 +177,21 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
             StartFileProgress(progress, 1);
             progress.Fail(WriterFailure(PathFolder(output_path, false)));
         } else {
+            // The name decides for MP3, WAV and WMA, whose rules hold; for the further formats
+            // what the file holds decides: FLAC named ".oga" stays FLAC, ALAC stays lossless.
+            std::string not_converted;
+            if (preset) {
+                StreamContent content = ProbeStreamContent(item.Path());
+                type = content.type;
+                preset = FindFormatPreset(type);
+                not_converted = std::move(content.reason);
+            }
             // 4.
             switch (type) {
+                case AudioFileType::Unsupported:
+                    StartFileProgress(progress, 1);
+                    progress.Fail(not_converted);
+                    break;
                 case AudioFileType::Wav:
                     result = ConvertWavFile(item.Path(), output.Path(), progress);
                     break;

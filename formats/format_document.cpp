@@ -1,9 +1,9 @@
-#include "wm/format_document.h"
+#include "formats/format_document.h"
 
 #include <memory>
 
-#include "wm/format_encoder.h"
-#include "wm/format_presets.h"
+#include "formats/format_encoder.h"
+#include "formats/format_presets.h"
 
 namespace chm {
 
@@ -11,12 +11,19 @@ VeFormatDocument::VeFormatDocument(const FormatPreset& preset)
     : VeGraphDocument(std::make_unique<VeFormatMediaInfo>(preset.type)), preset_(preset) {}
 
 void VeFormatDocument::ReadSource(const std::string& path) {
-    tags_.Read(path);
+    // As what it holds: FLAC named ".oga" has FLAC's tags.
+    tags_.Read(path, preset_.type);
     MediaInfo().Reset();
-    ProbeFormatFile(static_cast<VeFormatMediaInfo&>(MediaInfo()), path);
+    ProbeFormatFile(static_cast<VeFormatMediaInfo&>(MediaInfo()), path, preset_.type);
 }
 
-PcmDepth VeFormatDocument::DecodeDepth() const { return preset_.lossless ? PcmDepth::Source : PcmDepth::Sixteen; }
+PcmDepth VeFormatDocument::DecodeDepth() const {
+    if (!preset_.lossless) return PcmDepth::Sixteen;
+    // Held at 32 bits, a mix's half steps would lie below the 24 that the encoder keeps: it would
+    // cut them where the WAV route rounds.
+    const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
+    return bits > 16 && bits <= 24 ? PcmDepth::Source24 : PcmDepth::Source;
+}
 
 bool VeFormatDocument::Encode(const std::string& wav, const std::string& path, const VeAudioData& data,
                               TaskProgress* progress) {

@@ -8,8 +8,8 @@ namespace chm {
 
 struct FormatPreset;
 
-// A FLAC, Ogg Vorbis, Opus, AAC (M4A) or AIFF file as a document, the format given by its
-// preset: decoded by the decoding graph (lossless formats at their own depth) and encoded by the
+// A FLAC, Ogg Vorbis, Opus, AAC or ALAC (M4A) or AIFF file as a document, the format given by
+// the preset of what it holds, whatever its name: decoded by the decoding graph (lossless formats at their own depth) and encoded by the
 // format's pipeline, with the source's tags and pictures carried over.
 class VeFormatDocument : public VeGraphDocument {
 public:

@@ -1,4 +1,4 @@
-#include "wm/format_encoder.h"
+#include "formats/format_encoder.h"
 
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
@@ -12,7 +12,7 @@
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
 #include "wm/decoding_graph.h"
-#include "wm/format_presets.h"
+#include "formats/format_presets.h"
 #include "wm/gst_objects.h"
 #include "wm/gstreamer_setup.h"
 
@@ -128,6 +128,11 @@ bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::strin
     g_object_set(file, "location", source.c_str(), "blocksize", kReadBlock, nullptr);
     OfferPushOnly(file);
     g_object_set(sink, "location", target.c_str(), nullptr);
+    // A lossless output holds the samples it was given: audioconvert would add dither noise
+    // wherever it changes the sample size.
+    if (preset.lossless)
+        g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, "noise-shaping", GST_AUDIO_NOISE_SHAPING_NONE,
+                     nullptr);
     GstPtr<GstCaps> caps = OutputCaps(preset, settings);
     if (!caps) return false;
     g_object_set(format, "caps", caps.get(), nullptr);

@@ -1,14 +1,20 @@
-#include "wm/format_presets.h"
+#include "formats/format_presets.h"
 
 namespace chm {
 namespace {
 
 // FLAC compression level 5 is the reference encoder's default; Vorbis quality 0.5 is
 // libvorbis's q5; Opus needs 48 kHz; AAC-LC at 96 kbit/s, never above what the source had.
+// libavcodec's ALAC encoder writes 16 or 24 bits (24 from 32-bit input): 8-bit sources go up to
+// 16 bits, exactly.
 // Budgets: the lossless writers are as fast as the WAV writer, the lossy encoders take most of
 // the time, as LAME and the WMA encoder do.
 constexpr FormatPreset kPresets[] = {
     {AudioFileType::Flac, "FLAC", true, "flacenc", "quality=5", nullptr, {"S8", "S16LE", "S24LE", nullptr}, 0, 0,
+     false, 0.6, 0, 1000, 100, 1500},
+    {AudioFileType::OggFlac, "FLAC", true, "flacenc", "quality=5", "oggmux", {"S8", "S16LE", "S24LE", nullptr}, 0,
+     0, false, 0.6, 0, 1000, 100, 1500},
+    {AudioFileType::Alac, "ALAC", true, "avenc_alac", nullptr, "mp4mux", {"S16LE", "S16LE", "S32LE", nullptr}, 0, 0,
      false, 0.6, 0, 1000, 100, 1500},
     {AudioFileType::Aiff, "AIFF", true, nullptr, nullptr, "aiffmux", {"S8", "S16BE", "S24BE", "S32BE"}, 0, 0, false,
      1.0, 0, 1000, 100, 1000},

@@ -5,8 +5,8 @@
 
 namespace chm {
 
-// How one of the further formats (FLAC, Ogg Vorbis, Opus, AAC in MP4, AIFF) is read and
-// written: one row each. The encoding pipeline, the document and the conversion take
+// How one of the further formats (FLAC, FLAC in Ogg, Ogg Vorbis, Opus, AAC and ALAC in MP4,
+// AIFF) is read and written: one row each, found by what the file holds. The encoding pipeline, the document and the conversion take
 // everything format specific from here.
 struct FormatPreset {
     AudioFileType type;

@@ -53,6 +53,7 @@ constexpr std::chrono::seconds kSourceEndWait{5};
 constexpr char kPcmCaps[] = "audio/x-raw, format = (string) { S16LE, U8 }, layout = (string) interleaved";
 // Decoded floats on their way to memory: only interleaved.
 constexpr char kFloatCaps[] = "audio/x-raw, format = (string) F32LE, layout = (string) interleaved";
+constexpr char k24BitCaps[] = "audio/x-raw, format = (string) S24LE, layout = (string) interleaved";
 constexpr char kSourceDepthCaps[] =
     "audio/x-raw, format = (string) { S16LE, U8, S24LE, S32LE }, layout = (string) interleaved";
 
@@ -236,7 +237,10 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(src, "location", source.c_str(), "blocksize", kReadBlock, nullptr);
     // Plain rounding: the same source always decodes to the same samples.
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
-    GstPtr<GstCaps> caps(gst_caps_from_string(depth == PcmDepth::Source ? kSourceDepthCaps : kPcmCaps));
+    const char* wanted = depth == PcmDepth::Source     ? kSourceDepthCaps
+                         : depth == PcmDepth::Source24 ? k24BitCaps
+                                                       : kPcmCaps;
+    GstPtr<GstCaps> caps(gst_caps_from_string(wanted));
     g_object_set(pcm, "caps", caps.get(), nullptr);
     GstPtr<GstPad> convert_input(gst_element_get_static_pad(convert, "sink"));
     // First: a format change it refuses must not reach PassFloats.

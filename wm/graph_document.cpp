@@ -66,7 +66,7 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
                                                 : 0.0;
     if (ok && progress)
         progress->AddNote(
-            ShortfallNote(AudioData().Format().frames, promised, rate, DecodeDepth() == PcmDepth::Source));
+            ShortfallNote(AudioData().Format().frames, promised, rate, DecodeDepth() != PcmDepth::Sixteen));
     return FinishProgress(progress, ok);
 }
 

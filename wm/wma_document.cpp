@@ -9,7 +9,7 @@ namespace chm {
 
 VeWmaDocument::VeWmaDocument() : VeGraphDocument(std::make_unique<VeWmaMediaInfo>()) {}
 
-void VeWmaDocument::ReadSource(const std::string& path) { properties_.ReadMediaProperties(path); }
+void VeWmaDocument::ReadSource(const std::string& path) { properties_.ReadMediaPropertiesAs(path, AudioFileType::Wma); }
 
 bool VeWmaDocument::Encode(const std::string& wav, const std::string& path, const VeAudioData&,
                            TaskProgress* progress) {

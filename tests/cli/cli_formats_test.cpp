@@ -487,6 +487,133 @@ TEST_F(CliFormatsTest, SourcesThatLoseAudioOnTheWayFailWithTheirReasonOrConvertW
     EXPECT_EQ(lines.size(), at + 1);
 }
 
+// Lossless sources of every depth and kind, made by flac, sox, ffmpeg and GStreamer, some under
+// a name of another format: each output keeps the source's container, codec and depth; keeping
+// one channel gives it sample for sample, and the mix equals the WAV route's mix of the same
+// samples at the same depth.
+struct LosslessSource {
+    const char* name;
+    const char* make;  // a shell command from "in.wav" (stereo, its depth) to "$out"
+    int bits;
+};
+
+// What ffprobe says a file is: its container, and its audio's codec, sample format and depth.
+std::string Kind(const std::string& path) {
+    return media::Probe(path, "format_name", "format") + " " +
+           media::Probe(path, "codec_name,sample_fmt,bits_per_raw_sample");
+}
+
+TEST_F(CliFormatsTest, LosslessSourcesKeepTheirCodecDepthAndEveryChannelExactly) {
+    const std::vector<LosslessSource> sources = {
+        {"flac-8.flac", "flac -s --force -o \"$out\" in.wav", 8},
+        {"flac-16.flac", "flac -s --force -o \"$out\" in.wav", 16},
+        {"flac-24.flac", "flac -s --force -o \"$out\" in.wav", 24},
+        {"gst-16.flac", "gst-launch-1.0 -q filesrc location=in.wav ! wavparse ! audioconvert ! flacenc ! "
+                        "filesink location=\"$out\"", 16},
+        {"ogg-flac-24.oga", "ffmpeg -loglevel error -i in.wav -c:a flac -f ogg \"$out\"", 24},
+        {"flac-named.aiff", "flac -s --force -o \"$out\" in.wav", 16},
+        {"aiff-8.aiff", "sox in.wav \"$out\"", 8},
+        {"aiff-16.aif", "sox in.wav \"$out\"", 16},
+        {"aiff-24.aiff", "sox in.wav \"$out\"", 24},
+        {"aiff-32.aiff", "sox in.wav \"$out\"", 32},
+        {"alac-16.m4a", "ffmpeg -loglevel error -i in.wav -c:a alac \"$out\"", 16},
+        {"alac-24.m4a", "ffmpeg -loglevel error -i in.wav -c:a alac \"$out\"", 24},
+    };
+    std::vector<std::string> inputs;
+    std::vector<std::string> wavs;  // the same samples as PCM WAV, for the mix
+    std::vector<std::string> kinds;  // container, codec, sample format and depth, by ffprobe
+    std::vector<std::vector<float>> stereo;  // decoded by ffmpeg
+    for (const LosslessSource& source : sources) {
+        // Left a falling tone, right noise: each channel its own, the low bits busy.
+        const std::string folder = Path(std::string(source.name) + ".d");
+        std::filesystem::create_directory(folder);
+        const std::string wav_bits = std::to_string(source.bits);
+        ASSERT_TRUE(media::Run("cd " + media::Quoted(folder) + " && sox -q -n -r 44100 -b " + wav_bits +
+                               " -c 2 in.wav synth 0.5 sine 900-300 whitenoise gain -4 && out=" +
+                               media::Quoted(Path(source.name)) + " && " + source.make))
+            << source.name;
+        inputs.push_back(Path(source.name));
+        const std::string pcm = source.bits == 8 ? "pcm_u8" : "pcm_s" + wav_bits + "le";
+        wavs.push_back(Path(std::string(source.name) + ".wav"));
+        ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(inputs.back()) + " -map 0:a -c:a " + pcm +
+                               " " + media::Quoted(wavs.back())));
+        kinds.push_back(Kind(inputs.back()));
+        stereo.push_back(media::DecodeWithFfmpeg(inputs.back(), Path("source.f32")));
+    }
+    for (const char* method : {"left", "right", "mix"}) {
+        SCOPED_TRACE(method);
+        const std::string out = Path(method);
+        std::filesystem::create_directory(out);
+        std::vector<std::string> args = {"convert", "--method", method, "--output-folder", out};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        if (std::string(method) == "mix") args.insert(args.end(), wavs.begin(), wavs.end());
+        const CliResult result = Run(args);
+        ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+        for (size_t i = 0; i < sources.size(); ++i) {
+            SCOPED_TRACE(sources[i].name);
+            const std::string output = out + "/" + sources[i].name;
+            EXPECT_EQ(Kind(output), kinds[i]);
+            EXPECT_EQ(media::Probe(output, "channels"), "1");
+            const auto mono = media::DecodeWithFfmpeg(output, Path("output.f32"));
+            std::vector<float> expected;
+            if (std::string(method) == "mix") {
+                expected = media::DecodeWithFfmpeg(out + "/" + sources[i].name + ".wav", Path("wav.f32"));
+            } else {
+                for (size_t at = std::string(method) == "left" ? 0 : 1; at < stereo[i].size(); at += 2)
+                    expected.push_back(stereo[i][at]);
+            }
+            ASSERT_FALSE(expected.empty());
+            EXPECT_TRUE(mono == expected) << "the samples differ";
+        }
+    }
+}
+
+// Files whose content is another format than their name says keep what they hold, with their
+// tags; a file that holds no audio fails and says so.
+TEST_F(CliFormatsTest, WhatAFileHoldsDecidesWhatItIsWrittenAs) {
+    struct Misnamed {
+        const char* name;
+        const char* ffmpeg;  // the ffmpeg output options that make it
+        const char* codec;
+    };
+    const std::vector<Misnamed> files = {
+        {"opus.ogg", "-c:a libopus -b:a 64k -f ogg", "opus"},
+        {"vorbis.opus", "-c:a libvorbis -f ogg", "vorbis"},
+        {"flac.oga", "-c:a flac -f ogg", "flac"},
+        {"aac.flac", "-c:a aac -b:a 96k -f ipod", "aac"},
+        {"mp3.m4a", "-c:a libmp3lame -b:a 128k -f mp3", "mp3"},
+    };
+    const std::string wav = Path("music.wav");
+    ASSERT_TRUE(media::MakeMusicWav(wav, 44100, 1.0));
+    std::vector<std::string> args = {"convert"};
+    for (const Misnamed& file : files) {
+        ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(wav) + " -metadata title='Night Train' " +
+                               file.ffmpeg + " " + media::Quoted(Path(file.name))))
+            << file.name;
+        args.push_back(Path(file.name));
+    }
+    test::WriteTextFile(Path("notes.flac"), "not audio\n");
+    args.push_back(Path("notes.flac"));
+    const CliResult result = Run(args);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    const std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), files.size() + 3);
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        const std::filesystem::path name(files[i].name);
+        const std::string output = Path(name.stem().string() + " (1)" + name.extension().string());
+        EXPECT_EQ(lines[i], "converted: " + Path(files[i].name) + " -> " + output);
+        EXPECT_EQ(media::Probe(output, "codec_name"), files[i].codec);
+        EXPECT_EQ(media::Probe(output, "channels"), "1");
+        // Ogg keeps its comments with the stream, the other containers with the file.
+        const std::string title = media::ProbeTag(output, "title");
+        EXPECT_EQ(title.empty() ? media::Probe(output, "title", "stream_tags") : title, "Night Train");
+    }
+    EXPECT_EQ(lines[files.size()], "failed: " + Path("notes.flac"));
+    EXPECT_EQ(lines[files.size() + 1], "  the file holds no audio of a kind that can be converted");
+    EXPECT_FALSE(std::filesystem::exists(Path("notes (1).flac")));
+}
+
 // Lossless formats keep every sample at their depth: keeping one channel gives it exactly, and a
 // mix is the mix of the same samples read from a WAV file.
 class CliLosslessTest : public CliMoreFormatsTest {};

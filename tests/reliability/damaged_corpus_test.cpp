@@ -229,7 +229,8 @@ TEST_F(DamagedCorpusTest, ConvertedFilesDecodeAsMonoOfTheSourcesLength) {
             // GStreamer may read a damaged header that ffmpeg refuses: then only the graph's
             // count of what the source holds is known.
             if (c.source.sample_rate > 0) {
-                EXPECT_EQ(c.decoded.sample_rate, c.input.ends_with(".opus") ? 48000 : c.source.sample_rate);
+                // The codec inside is kept whatever the name says; ffmpeg gives Opus at 48 kHz.
+                EXPECT_EQ(c.decoded.sample_rate, c.source.sample_rate);
             }
             // ffmpeg's count where ffmpeg decodes the source: GStreamer's own decodebin, for one,
             // stops after the first link of a chained Ogg file that the program converts whole.
