@@ -18,7 +18,9 @@ void VeFormatDocument::ReadSource(const std::string& path) {
 }
 
 PcmDepth VeFormatDocument::DecodeDepth() const {
-    if (!preset_.lossless) return PcmDepth::Sixteen;
+    // The lossy decoders make floats: kept as they are, a loud master's overs reach the mix's
+    // peak scaling instead of being clipped at 16 bits first.
+    if (!preset_.lossless) return PcmDepth::Float;
     // Held at 32 bits, a mix's half steps would lie below the 24 that the encoder keeps: it would
     // cut them where the WAV route rounds.
     const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;

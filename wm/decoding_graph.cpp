@@ -239,6 +239,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
     const char* wanted = depth == PcmDepth::Source     ? kSourceDepthCaps
                          : depth == PcmDepth::Source24 ? k24BitCaps
+                         : depth == PcmDepth::Float    ? kFloatCaps
                                                        : kPcmCaps;
     GstPtr<GstCaps> caps(gst_caps_from_string(wanted));
     g_object_set(pcm, "caps", caps.get(), nullptr);

@@ -17,8 +17,9 @@ inline constexpr int kGraphFailed = 3;
 
 // The sample size of the decoded PCM: 16-bit (8-bit sources stay 8-bit), or the source's own
 // 8, 16, 24 or 32 bits, for lossless sources whose depth must survive; Source24 for a lossless
-// source of 17 to 24 bits whose decoder hands out 32 (ALAC), which must be held at 24.
-enum class PcmDepth { Sixteen, Source, Source24 };
+// source of 17 to 24 bits whose decoder hands out 32 (ALAC), which must be held at 24; Float for
+// a lossy decoder's samples as it makes them (32-bit float), above full scale included.
+enum class PcmDepth { Sixteen, Source, Source24, Float };
 
 // Decodes any supported audio file (by its extension) into a PCM WAV file of the given depth at
 // `target`, through the Audio Tap. A failed or cancelled decode returns false and leaves no

@@ -64,9 +64,8 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     const double promised = Info().duration > 0 ? Info().duration
                             : rate > 0          ? static_cast<double>(receiver.ExpectedFrames()) / rate
                                                 : 0.0;
-    if (ok && progress)
-        progress->AddNote(
-            ShortfallNote(AudioData().Format().frames, promised, rate, DecodeDepth() != PcmDepth::Sixteen));
+    const bool lossless = DecodeDepth() == PcmDepth::Source || DecodeDepth() == PcmDepth::Source24;
+    if (ok && progress) progress->AddNote(ShortfallNote(AudioData().Format().frames, promised, rate, lossless));
     return FinishProgress(progress, ok);
 }
 
