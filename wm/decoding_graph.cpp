@@ -45,6 +45,7 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 // The source pushes the file in blocks of this size.
 constexpr guint kReadBlock = 65536;
 constexpr int kPullPollMs = 100;
+constexpr char kStoreFailure[] = "the decoded audio cannot be stored in the temporary folder";
 // How long the rest of the file may take to be read after the decoded stream ended.
 constexpr std::chrono::seconds kSourceEndWait{5};
 
@@ -582,7 +583,7 @@ int ReceiveAll(DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, const 
                                            converted.size() * sizeof(int16_t));
         }
         if (!receiver.Receive(pcm)) {
-            reason = "the decoded audio cannot be stored in the temporary folder";
+            reason = kStoreFailure;
             return kGraphFailed;
         }
         bytes += pcm.size();
@@ -627,7 +628,10 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
         format.avg_bytes_per_sec = format.sample_rate * format.block_align;
     }
     const uint64_t expected = duration > 0 ? static_cast<uint64_t>(std::trunc(duration * format.sample_rate)) : 0;
-    if (!receiver.Begin(format, expected)) return false;
+    if (!receiver.Begin(format, expected)) {
+        reason = kStoreFailure;
+        return false;
+    }
     if (start) start->Complete();
     // The rest follows the samples as they arrive. The graph is stopped, and its streaming
     // threads with it, on every path before the delivery goes.

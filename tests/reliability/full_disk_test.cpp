@@ -107,7 +107,9 @@ protected:
     ConverterOutcome Convert(const std::vector<std::string>& names, const std::string& out, const std::string& tmp,
                              std::optional<uint64_t> file_size_limit = std::nullopt) {
         ConverterRun run;
-        run.args = {"convert", "--output-folder", out, "--"};
+        // One file at a time: with several at once, a long file's space is taken from the short
+        // one beside it, and which of them fails depends on the threads.
+        run.args = {"convert", "--jobs", "1", "--output-folder", out, "--"};
         for (const std::string& name : names) run.args.push_back(Source(name));
         run.tmpdir = tmp;
         run.config = config_;
@@ -204,6 +206,10 @@ TEST_F(FullDiskTest, FullTemporaryFolderFailsTheFileRemovesItsTemporaryFilesAndT
     EXPECT_EQ(outcome.exit_code, 1) << outcome.out << outcome.err;
     auto outcomes = Outcomes(outcome, all_);
     for (const std::string& name : longs_) EXPECT_EQ(outcomes[name].kind, "failed") << name << "\n" << outcome.out;
+    // The decoding graph's stores say where the room ran out; the file is not blamed.
+    EXPECT_NE(outcome.out.find(Source("long.wma") + "\n  the decoded audio cannot be stored in the temporary folder\n"),
+              std::string::npos)
+        << outcome.out;
     for (const std::string& name : shorts_) {
         ASSERT_EQ(outcomes[name].kind, "converted") << name << "\n" << outcome.out;
         ExpectComplete(outcomes[name]);
