@@ -290,4 +290,18 @@ bool ProbeWmaFile(VeMediaInfo& info, const std::string& path) {
     }
 }
 
+uint16_t ProbeWmaFormatTag(const std::string& path) {
+    if (path.empty() || !PathExists(path)) return 0;
+    try {
+        const AsfFile file(path);
+        const HeaderFacts facts = ReadHeader(file);
+        const StreamProperties& stream = *facts.first_stream;
+        VeAudioFormat format;
+        if (stream.stream_type != kAsfAudioMedia || !ParseWaveFormatEx(stream.type_specific, format)) return 0;
+        return static_cast<uint16_t>(format.format_tag);
+    } catch (const AsfError&) {
+        return 0;
+    }
+}
+
 }  // namespace chm

@@ -45,4 +45,9 @@ public:
 // leaves `info` as it was.
 bool ProbeWmaFile(VeMediaInfo& info, const std::string& path);
 
+// The format tag of the first stream's WAVEFORMATEX (0x0161 for Windows Media Audio 9
+// Standard, 0x0162 Pro, 0x0163 Lossless, ...), read from the ASF header alone; 0 where there is
+// none to read.
+uint16_t ProbeWmaFormatTag(const std::string& path);
+
 }  // namespace chm

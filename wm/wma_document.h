@@ -15,6 +15,10 @@ public:
 
     const VeMediaProperties& Properties() const { return properties_; }
 
+    // A source of another Windows Media codec is written in the one codec there is an encoder
+    // for: the load says so in a note.
+    bool Load(const std::string& path, TaskProgress* progress) override;
+
 protected:
     void ReadSource(const std::string& path) override;
     bool Encode(const std::string& wav, const std::string& path, const VeAudioData& data,
