@@ -289,8 +289,12 @@ bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path, AudioFile
             probed.bits_per_sample = ogg_flac->bitsPerSample();
         else if (const auto* mp4 = dynamic_cast<const TagLib::MP4::Properties*>(&audio))
             probed.bits_per_sample = mp4->codec() == TagLib::MP4::Properties::ALAC ? mp4->bitsPerSample() : 0;
-        else if (const auto* aiff = dynamic_cast<const TagLib::RIFF::AIFF::Properties*>(&audio))
+        else if (const auto* aiff = dynamic_cast<const TagLib::RIFF::AIFF::Properties*>(&audio)) {
             probed.bits_per_sample = aiff->bitsPerSample();
+            const TagLib::ByteVector compression = aiff->isAiffC() ? aiff->compressionType() : TagLib::ByteVector();
+            probed.float_samples = compression == "fl32" || compression == "FL32" || compression == "fl64" ||
+                                   compression == "FL64";
+        }
         // A damaged header can give TagLib a rate of 0 or a negative length: such a file has
         // no stream to tell of, and its numbers must not reach the search.
         Check(probed.channels > 0 && probed.sample_rate > 0 && probed.bit_rate >= 0 && probed.duration >= 0.0,

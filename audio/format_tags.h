@@ -15,6 +15,7 @@ public:
     AudioFileType Kind() const override { return kind_; }
 
     int32_t bits_per_sample = 0;  // of a lossless stream as its header says; 0 for lossy ones
+    bool float_samples = false;   // IEEE floats (AIFF-C "fl32" and "fl64")
 
 private:
     AudioFileType kind_;

@@ -20,7 +20,7 @@ void VeFormatDocument::ReadSource(const std::string& path) {
 PcmDepth VeFormatDocument::DecodeDepth() const {
     // The lossy decoders make floats: kept as they are, a loud master's overs reach the mix's
     // peak scaling instead of being clipped at 16 bits first.
-    if (!preset_.lossless) return PcmDepth::Float;
+    if (!preset_.lossless || SourceIsFloat()) return PcmDepth::Float;
     // Held at 32 bits, a mix's half steps would lie below the 24 that the encoder keeps: it would
     // cut them where the WAV route rounds.
     const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
@@ -29,6 +29,11 @@ PcmDepth VeFormatDocument::DecodeDepth() const {
 
 bool VeFormatDocument::Encode(const std::string& wav, const std::string& path, const VeAudioData& data,
                               TaskProgress* progress) {
+    // Floats stay floats, overs and all, at the source's size.
+    if (SourceIsFloat() && preset_.float_writer) {
+        const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
+        return preset_.float_writer(wav, path, bits == 64 ? 64 : 32, progress);
+    }
     FormatEncodeSettings settings;
     settings.bits = data.Format().bits_per_sample;
     settings.sample_rate = data.Format().sample_rate;
@@ -36,6 +41,10 @@ bool VeFormatDocument::Encode(const std::string& wav, const std::string& path, c
     settings.frames = data.Format().frames;
     settings.bitrate = Info().bit_rate > 0 ? static_cast<uint32_t>(Info().bit_rate) : 0;
     return EncodeWavToFormat(preset_, wav, path, settings, progress);
+}
+
+bool VeFormatDocument::SourceIsFloat() const {
+    return static_cast<const VeFormatMediaInfo&>(Info()).float_samples;
 }
 
 void VeFormatDocument::WriteTags(const std::string& path) {

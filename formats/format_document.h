@@ -26,6 +26,7 @@ protected:
     void WriteTags(const std::string& path) override;
 
 private:
+    bool SourceIsFloat() const;
     const FormatPreset& preset_;
     VeFormatTags tags_;
 };

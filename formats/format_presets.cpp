@@ -1,5 +1,7 @@
 #include "formats/format_presets.h"
 
+#include "formats/float_aiff_writer.h"
+
 namespace chm {
 namespace {
 
@@ -17,7 +19,7 @@ constexpr FormatPreset kPresets[] = {
     {AudioFileType::Alac, "ALAC", true, "avenc_alac", nullptr, "mp4mux", {"S16LE", "S16LE", "S32LE", nullptr}, 0, 0,
      false, 0.6, 0, 1000, 100, 1500},
     {AudioFileType::Aiff, "AIFF", true, nullptr, nullptr, "aiffmux", {"S8", "S16BE", "S24BE", "S32BE"}, 0, 0, false,
-     1.0, 0, 1000, 100, 1000},
+     1.0, 0, 1000, 100, 1000, WriteFloatAiff},
     {AudioFileType::OggVorbis, "Ogg Vorbis", false, "vorbisenc", "quality=0.5", "oggmux", {}, 0, 0, false, 0,
      80000, 1000, 100, 3000},
     {AudioFileType::Opus, "Opus", false, "opusenc", "bitrate-type=vbr", "oggmux", {}, 48000, 64000,

@@ -1,9 +1,12 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "audio/audio_file_type.h"
 
 namespace chm {
+
+class TaskProgress;
 
 // How one of the further formats (FLAC, FLAC in Ogg, Ogg Vorbis, Opus, AAC and ALAC in MP4,
 // AIFF) is read and written: one row each, found by what the file holds. The encoding pipeline, the document and the conversion take
@@ -36,6 +39,10 @@ struct FormatPreset {
     uint32_t reader_budget;
     uint32_t fold_budget;
     uint32_t writer_budget;
+    // Writes a float source as floats where the muxer writes integers only; none where the
+    // format has no float samples.
+    bool (*float_writer)(const std::string& wav, const std::string& target, uint16_t bits,
+                         TaskProgress* progress) = nullptr;
 };
 
 // The row of a type; none for MP3, WAV, WMA and unsupported names.

@@ -520,6 +520,9 @@ TEST_F(CliFormatsTest, LosslessSourcesKeepTheirCodecDepthAndEveryChannelExactly)
         {"aiff-32.aiff", "sox in.wav \"$out\"", 32},
         {"alac-16.m4a", "ffmpeg -loglevel error -i in.wav -c:a alac \"$out\"", 16},
         {"alac-24.m4a", "ffmpeg -loglevel error -i in.wav -c:a alac \"$out\"", 24},
+        // AIFF-C floats, loud enough to go past full scale: kept, not clipped.
+        {"aiff-float-32.aif", "ffmpeg -loglevel error -i in.wav -af volume=4 -c:a pcm_f32be \"$out\"", 32},
+        {"aiff-float-64.aiff", "ffmpeg -loglevel error -i in.wav -af volume=4 -c:a pcm_f64be \"$out\"", 32},
     };
     std::vector<std::string> inputs;
     std::vector<std::string> wavs;  // the same samples as PCM WAV, for the mix
@@ -535,7 +538,11 @@ TEST_F(CliFormatsTest, LosslessSourcesKeepTheirCodecDepthAndEveryChannelExactly)
                                media::Quoted(Path(source.name)) + " && " + source.make))
             << source.name;
         inputs.push_back(Path(source.name));
-        const std::string pcm = source.bits == 8 ? "pcm_u8" : "pcm_s" + wav_bits + "le";
+        const std::string kind = media::Probe(inputs.back(), "sample_fmt");
+        const std::string pcm = kind == "flt"       ? "pcm_f32le"
+                                : kind == "dbl"     ? "pcm_f64le"
+                                : source.bits == 8 ? "pcm_u8"
+                                                    : "pcm_s" + wav_bits + "le";
         wavs.push_back(Path(std::string(source.name) + ".wav"));
         ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(inputs.back()) + " -map 0:a -c:a " + pcm +
                                " " + media::Quoted(wavs.back())));

@@ -1,0 +1,181 @@
+#include "formats/float_aiff_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "engine/task_progress.h"
+#include "platform/file_system.h"
+#include "platform/unique_fd.h"
+
+namespace chm {
+namespace {
+
+constexpr size_t kBlockFrames = 65536;
+constexpr uint16_t kFloatTag = 3;
+constexpr uint16_t kExtensibleTag = 0xFFFE;
+constexpr uint32_t kAiffcVersion1 = 0xA2805140;
+
+struct FloatWav {
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint16_t bits = 0;
+    uint64_t data_offset = 0;
+    uint64_t frames = 0;
+};
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+bool ReadAt(int fd, uint64_t offset, void* into, size_t bytes) {
+    return ::pread(fd, into, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes);
+}
+
+// The "fmt " and "data" chunks of a float WAV: mono or stereo, 32 or 64 bits.
+std::optional<FloatWav> ReadFloatWav(int fd) {
+    std::array<uint8_t, 12> riff{};
+    if (!ReadAt(fd, 0, riff.data(), riff.size()) || std::memcmp(riff.data(), "RIFF", 4) != 0 ||
+        std::memcmp(riff.data() + 8, "WAVE", 4) != 0)
+        return std::nullopt;
+    FloatWav wav;
+    bool have_format = false;
+    for (uint64_t at = 12;;) {
+        std::array<uint8_t, 8> head{};
+        if (!ReadAt(fd, at, head.data(), head.size())) return std::nullopt;
+        const uint32_t size = Le32(head.data() + 4);
+        if (std::memcmp(head.data(), "fmt ", 4) == 0) {
+            std::array<uint8_t, 40> fmt{};
+            if (size < 16 || !ReadAt(fd, at + 8, fmt.data(), std::min<size_t>(size, fmt.size()))) return std::nullopt;
+            const uint16_t tag = size >= 40 && Le16(fmt.data()) == kExtensibleTag ? Le16(fmt.data() + 24) : Le16(fmt.data());
+            wav.channels = Le16(fmt.data() + 2);
+            wav.rate = Le32(fmt.data() + 4);
+            wav.bits = Le16(fmt.data() + 14);
+            if (tag != kFloatTag || (wav.bits != 32 && wav.bits != 64) || wav.channels == 0 || wav.rate == 0)
+                return std::nullopt;
+            have_format = true;
+        } else if (std::memcmp(head.data(), "data", 4) == 0) {
+            if (!have_format) return std::nullopt;
+            wav.data_offset = at + 8;
+            wav.frames = size / (wav.channels * (wav.bits / 8u));
+            return wav;
+        }
+        at += 8 + uint64_t{size} + (size & 1);
+    }
+}
+
+void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// The 80-bit extended float of AIFF's sample rate.
+void PutExtended(std::vector<uint8_t>& out, uint32_t rate) {
+    int exponent = 0;
+    const double fraction = std::frexp(static_cast<double>(rate), &exponent);  // rate = fraction x 2^exponent
+    PutBe(out, static_cast<uint64_t>(16382 + exponent), 2);
+    PutBe(out, static_cast<uint64_t>(std::ldexp(fraction, 64)), 8);
+}
+
+std::vector<uint8_t> Header(const FloatWav& wav, uint16_t bits, uint64_t data_bytes) {
+    // A Pascal string padded to an even length, as Apple's float files name their compression.
+    const std::string name = bits == 64 ? "64-bit floating point" : "32-bit floating point";
+    const size_t pstring = 1 + name.size() + ((1 + name.size()) & 1);
+    const uint64_t comm = 18 + 4 + pstring;
+    std::vector<uint8_t> out;
+    out.insert(out.end(), {'F', 'O', 'R', 'M'});
+    PutBe(out, 4 + (8 + 4) + (8 + comm) + (8 + 8 + data_bytes), 4);
+    out.insert(out.end(), {'A', 'I', 'F', 'C', 'F', 'V', 'E', 'R'});
+    PutBe(out, 4, 4);
+    PutBe(out, kAiffcVersion1, 4);
+    out.insert(out.end(), {'C', 'O', 'M', 'M'});
+    PutBe(out, comm, 4);
+    PutBe(out, wav.channels, 2);
+    PutBe(out, wav.frames, 4);
+    PutBe(out, bits, 2);
+    PutExtended(out, wav.rate);
+    const char* type = bits == 64 ? "fl64" : "fl32";
+    out.insert(out.end(), type, type + 4);
+    out.push_back(static_cast<uint8_t>(name.size()));
+    out.insert(out.end(), name.begin(), name.end());
+    if (((1 + name.size()) & 1) != 0) out.push_back(0);
+    out.insert(out.end(), {'S', 'S', 'N', 'D'});
+    PutBe(out, 8 + data_bytes, 4);
+    PutBe(out, 0, 8);  // offset and block size
+    return out;
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Little-endian floats of `from` bits into big-endian ones of `to` bits.
+void Convert(const uint8_t* in, size_t samples, uint16_t from, uint16_t to, std::vector<uint8_t>& out) {
+    out.clear();
+    for (size_t i = 0; i < samples; ++i) {
+        double value;
+        if (from == 64) {
+            uint64_t raw = 0;
+            for (int b = 7; b >= 0; --b) raw = raw << 8 | in[i * 8 + b];
+            value = std::bit_cast<double>(raw);
+        } else {
+            value = std::bit_cast<float>(Le32(in + i * 4));
+        }
+        if (to == 64)
+            PutBe(out, std::bit_cast<uint64_t>(value), 8);
+        else
+            PutBe(out, std::bit_cast<uint32_t>(static_cast<float>(value)), 4);
+    }
+}
+
+bool WriteSteps(const std::string& wav_path, const std::string& target, uint16_t bits, TaskProgress* progress,
+                std::string& reason) {
+    const UniqueFd in(::open(wav_path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.IsValid()) return false;
+    const std::optional<FloatWav> wav = ReadFloatWav(in.Get());
+    if (!wav) return false;
+    const uint64_t samples = wav->frames * wav->channels;
+    const UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out.IsValid() || !WriteAll(out.Get(), Header(*wav, bits, samples * (bits / 8)))) {
+        reason = "the output cannot be written";
+        return false;
+    }
+    const size_t in_bytes = wav->bits / 8;
+    std::vector<uint8_t> block(kBlockFrames * wav->channels * in_bytes);
+    std::vector<uint8_t> converted;
+    for (uint64_t done = 0; done < samples;) {
+        if (progress && progress->IsCancelled()) return false;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(samples - done, kBlockFrames * wav->channels));
+        if (!ReadAt(in.Get(), wav->data_offset + done * in_bytes, block.data(), n * in_bytes)) return false;
+        Convert(block.data(), n, wav->bits, bits, converted);
+        if (!WriteAll(out.Get(), converted)) {
+            reason = "the output cannot be written";
+            return false;
+        }
+        done += n;
+        if (progress) progress->SetPercent(static_cast<float>(done * 100.0 / samples));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteFloatAiff(const std::string& wav, const std::string& target, uint16_t bits, TaskProgress* progress) {
+    if (IsCancelled(progress) || (bits != 32 && bits != 64)) return FinishProgress(progress, false);
+    std::string reason;
+    const bool ok = WriteSteps(wav, target, bits, progress, reason);
+    if (!ok && PathExists(target)) RemoveFile(target);
+    return FinishProgress(progress, ok, reason);
+}
+
+}  // namespace chm
