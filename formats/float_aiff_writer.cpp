@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/task_progress.h"
+#include "formats/wav_data.h"
 #include "platform/file_system.h"
 #include "platform/unique_fd.h"
 
@@ -18,56 +19,9 @@ namespace chm {
 namespace {
 
 constexpr size_t kBlockFrames = 65536;
-constexpr uint16_t kFloatTag = 3;
-constexpr uint16_t kExtensibleTag = 0xFFFE;
 constexpr uint32_t kAiffcVersion1 = 0xA2805140;
 
-struct FloatWav {
-    uint16_t channels = 0;
-    uint32_t rate = 0;
-    uint16_t bits = 0;
-    uint64_t data_offset = 0;
-    uint64_t frames = 0;
-};
-
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-bool ReadAt(int fd, uint64_t offset, void* into, size_t bytes) {
-    return ::pread(fd, into, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes);
-}
-
-// The "fmt " and "data" chunks of a float WAV: mono or stereo, 32 or 64 bits.
-std::optional<FloatWav> ReadFloatWav(int fd) {
-    std::array<uint8_t, 12> riff{};
-    if (!ReadAt(fd, 0, riff.data(), riff.size()) || std::memcmp(riff.data(), "RIFF", 4) != 0 ||
-        std::memcmp(riff.data() + 8, "WAVE", 4) != 0)
-        return std::nullopt;
-    FloatWav wav;
-    bool have_format = false;
-    for (uint64_t at = 12;;) {
-        std::array<uint8_t, 8> head{};
-        if (!ReadAt(fd, at, head.data(), head.size())) return std::nullopt;
-        const uint32_t size = Le32(head.data() + 4);
-        if (std::memcmp(head.data(), "fmt ", 4) == 0) {
-            std::array<uint8_t, 40> fmt{};
-            if (size < 16 || !ReadAt(fd, at + 8, fmt.data(), std::min<size_t>(size, fmt.size()))) return std::nullopt;
-            const uint16_t tag = size >= 40 && Le16(fmt.data()) == kExtensibleTag ? Le16(fmt.data() + 24) : Le16(fmt.data());
-            wav.channels = Le16(fmt.data() + 2);
-            wav.rate = Le32(fmt.data() + 4);
-            wav.bits = Le16(fmt.data() + 14);
-            if (tag != kFloatTag || (wav.bits != 32 && wav.bits != 64) || wav.channels == 0 || wav.rate == 0)
-                return std::nullopt;
-            have_format = true;
-        } else if (std::memcmp(head.data(), "data", 4) == 0) {
-            if (!have_format) return std::nullopt;
-            wav.data_offset = at + 8;
-            wav.frames = size / (wav.channels * (wav.bits / 8u));
-            return wav;
-        }
-        at += 8 + uint64_t{size} + (size & 1);
-    }
-}
 
 void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -81,7 +35,7 @@ void PutExtended(std::vector<uint8_t>& out, uint32_t rate) {
     PutBe(out, static_cast<uint64_t>(std::ldexp(fraction, 64)), 8);
 }
 
-std::vector<uint8_t> Header(const FloatWav& wav, uint16_t bits, uint64_t data_bytes) {
+std::vector<uint8_t> Header(const WavData& wav, uint16_t bits, uint64_t data_bytes) {
     // A Pascal string padded to an even length, as Apple's float files name their compression.
     const std::string name = bits == 64 ? "64-bit floating point" : "32-bit floating point";
     const size_t pstring = 1 + name.size() + ((1 + name.size()) & 1);
@@ -94,10 +48,10 @@ std::vector<uint8_t> Header(const FloatWav& wav, uint16_t bits, uint64_t data_by
     PutBe(out, kAiffcVersion1, 4);
     out.insert(out.end(), {'C', 'O', 'M', 'M'});
     PutBe(out, comm, 4);
-    PutBe(out, wav.channels, 2);
-    PutBe(out, wav.frames, 4);
+    PutBe(out, wav.Channels(), 2);
+    PutBe(out, wav.Frames(), 4);
     PutBe(out, bits, 2);
-    PutExtended(out, wav.rate);
+    PutExtended(out, wav.Rate());
     const char* type = bits == 64 ? "fl64" : "fl32";
     out.insert(out.end(), type, type + 4);
     out.push_back(static_cast<uint8_t>(name.size()));
@@ -107,16 +61,6 @@ std::vector<uint8_t> Header(const FloatWav& wav, uint16_t bits, uint64_t data_by
     PutBe(out, 8 + data_bytes, 4);
     PutBe(out, 0, 8);  // offset and block size
     return out;
-}
-
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Little-endian floats of `from` bits into big-endian ones of `to` bits.
@@ -140,24 +84,20 @@ void Convert(const uint8_t* in, size_t samples, uint16_t from, uint16_t to, std:
 
 bool WriteSteps(const std::string& wav_path, const std::string& target, uint16_t bits, TaskProgress* progress,
                 std::string& reason) {
-    const UniqueFd in(::open(wav_path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.IsValid()) return false;
-    const std::optional<FloatWav> wav = ReadFloatWav(in.Get());
-    if (!wav) return false;
-    const uint64_t samples = wav->frames * wav->channels;
+    WavData wav;
+    if (!wav.Open(wav_path) || !wav.IsFloat()) return false;
+    const uint64_t samples = wav.Frames() * wav.Channels();
     const UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out.IsValid() || !WriteAll(out.Get(), Header(*wav, bits, samples * (bits / 8)))) {
+    if (!out.IsValid() || !WriteAll(out.Get(), Header(wav, bits, samples * (bits / 8)))) {
         reason = "the output cannot be written";
         return false;
     }
-    const size_t in_bytes = wav->bits / 8;
-    std::vector<uint8_t> block(kBlockFrames * wav->channels * in_bytes);
     std::vector<uint8_t> converted;
-    for (uint64_t done = 0; done < samples;) {
+    uint64_t done = 0;
+    for (std::span<const uint8_t> block; !(block = wav.Next(kBlockFrames)).empty();) {
         if (progress && progress->IsCancelled()) return false;
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(samples - done, kBlockFrames * wav->channels));
-        if (!ReadAt(in.Get(), wav->data_offset + done * in_bytes, block.data(), n * in_bytes)) return false;
-        Convert(block.data(), n, wav->bits, bits, converted);
+        const size_t n = block.size() / (wav.Bits() / 8);
+        Convert(block.data(), n, wav.Bits(), bits, converted);
         if (!WriteAll(out.Get(), converted)) {
             reason = "the output cannot be written";
             return false;
@@ -165,7 +105,7 @@ bool WriteSteps(const std::string& wav_path, const std::string& target, uint16_t
         done += n;
         if (progress) progress->SetPercent(static_cast<float>(done * 100.0 / samples));
     }
-    return true;
+    return !wav.Failed() && done == samples;
 }
 
 }  // namespace

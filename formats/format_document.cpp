@@ -1,7 +1,9 @@
 #include "formats/format_document.h"
 
 #include <memory>
+#include <string>
 
+#include "engine/task_progress.h"
 #include "formats/format_encoder.h"
 #include "formats/format_presets.h"
 
@@ -34,6 +36,16 @@ bool VeFormatDocument::Encode(const std::string& wav, const std::string& path, c
         const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
         return preset_.float_writer(wav, path, bits == 64 ? 64 : 32, progress);
     }
+    if (ExactDepthRoute()) {
+        const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
+        return preset_.exact_depths->encode(wav, path, bits, preset_.exact_depths->ogg, progress);
+    }
+    // A depth the encoder has no samples of goes to the next one up, exactly.
+    const int32_t source_bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
+    const int written = WrittenDepth(preset_, source_bits);
+    if (progress && source_bits > 0 && written > source_bits)
+        progress->AddNote("written at " + std::to_string(written) + " bits: the " + preset_.name + " writer takes no " +
+                          std::to_string(source_bits) + "-bit samples");
     FormatEncodeSettings settings;
     settings.bits = data.Format().bits_per_sample;
     settings.sample_rate = data.Format().sample_rate;
@@ -41,6 +53,16 @@ bool VeFormatDocument::Encode(const std::string& wav, const std::string& path, c
     settings.frames = data.Format().frames;
     settings.bitrate = Info().bit_rate > 0 ? static_cast<uint32_t>(Info().bit_rate) : 0;
     return EncodeWavToFormat(preset_, wav, path, settings, progress);
+}
+
+bool VeFormatDocument::DecodeSource(const std::string& path, PcmReceiver& receiver, TaskProgress* progress) {
+    if (ExactDepthRoute()) return preset_.exact_depths->decode(path, preset_.exact_depths->ogg, receiver, progress);
+    return VeGraphDocument::DecodeSource(path, receiver, progress);
+}
+
+bool VeFormatDocument::ExactDepthRoute() const {
+    const int32_t bits = static_cast<const VeFormatMediaInfo&>(Info()).bits_per_sample;
+    return preset_.exact_depths && bits > 0 && !preset_.exact_depths->carries(bits);
 }
 
 bool VeFormatDocument::SourceIsFloat() const {

@@ -21,12 +21,15 @@ protected:
     // The tags, and the information that tells the AAC encoder the source's bit rate.
     void ReadSource(const std::string& path) override;
     PcmDepth DecodeDepth() const override;
+    bool DecodeSource(const std::string& path, PcmReceiver& receiver, TaskProgress* progress) override;
     bool Encode(const std::string& wav, const std::string& path, const VeAudioData& data,
                 TaskProgress* progress) override;
     void WriteTags(const std::string& path) override;
 
 private:
     bool SourceIsFloat() const;
+    // The codec's own library reads and writes this source's depth.
+    bool ExactDepthRoute() const;
     const FormatPreset& preset_;
     VeFormatTags tags_;
 };

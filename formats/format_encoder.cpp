@@ -31,17 +31,12 @@ bool SameFile(const std::string& source, const std::string& target) {
     return std::filesystem::equivalent(source, target, ec) && !ec;
 }
 
-// The raw format that a lossless format is given for a sample size: its own, or the next
-// larger one it can hold, or else the largest it has (FLAC stops at 24 bits: a 32-bit source,
-// such as a float file under a FLAC name, keeps its 24 most significant bits).
+// The raw format that a lossless format is given for a sample size (FLAC stops at 24 bits in
+// GStreamer: a 32-bit source, such as a float file under a FLAC name, keeps its 24 most
+// significant bits).
 const char* DepthFormat(const FormatPreset& preset, uint16_t bits) {
-    const char* largest = nullptr;
-    for (int i = 0; i < 4; ++i) {
-        if (!preset.depth_formats[i]) continue;
-        if (bits <= 8 * (i + 1)) return preset.depth_formats[i];
-        largest = preset.depth_formats[i];
-    }
-    return largest;
+    const int written = WrittenDepth(preset, bits);
+    return written ? preset.depth_formats[written / 8 - 1] : nullptr;
 }
 
 GstPtr<GstCaps> OutputCaps(const FormatPreset& preset, const FormatEncodeSettings& settings) {

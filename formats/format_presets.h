@@ -6,7 +6,16 @@
 
 namespace chm {
 
+class PcmReceiver;
 class TaskProgress;
+
+// A codec's own library, for the depths that the GStreamer elements of its row do not carry.
+struct ExactDepthCodec {
+    bool (*carries)(int bits);  // by the GStreamer elements, both ways
+    bool (*decode)(const std::string& path, bool ogg, PcmReceiver& receiver, TaskProgress* progress);
+    bool (*encode)(const std::string& wav, const std::string& target, int bits, bool ogg, TaskProgress* progress);
+    bool ogg;
+};
 
 // How one of the further formats (FLAC, FLAC in Ogg, Ogg Vorbis, Opus, AAC and ALAC in MP4,
 // AIFF) is read and written: one row each, found by what the file holds. The encoding pipeline, the document and the conversion take
@@ -43,7 +52,13 @@ struct FormatPreset {
     // format has no float samples.
     bool (*float_writer)(const std::string& wav, const std::string& target, uint16_t bits,
                          TaskProgress* progress) = nullptr;
+    // Reads and writes the depths the pipeline does not carry; none where it carries them all.
+    const ExactDepthCodec* exact_depths = nullptr;
 };
+
+// The sample size a lossless row writes a source of `bits` at: its own, or the next larger one
+// the row holds, or else the largest it has; 0 for a lossy row.
+int WrittenDepth(const FormatPreset& preset, int bits);
 
 // The row of a type; none for MP3, WAV, WMA and unsupported names.
 const FormatPreset* FindFormatPreset(AudioFileType type);

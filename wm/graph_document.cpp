@@ -56,7 +56,7 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     AudioData().Reset();
     // The decoder's samples go into the stores as they come, without a temporary file between.
     AudioDataReceiver receiver(AudioData());
-    const bool ok = DecodeToPcm(path, receiver, progress, DecodeDepth(), kDecodeShare);
+    const bool ok = DecodeSource(path, receiver, progress);
     if (!ok) AudioData().Reset();
     // The headers' length, read before the decode, is the promise (the decoding graph, fed by
     // push, may only have estimated it); the decoder's own where the headers could not be read.
@@ -67,6 +67,10 @@ bool VeGraphDocument::Load(const std::string& path, TaskProgress* progress) {
     const bool lossless = DecodeDepth() == PcmDepth::Source || DecodeDepth() == PcmDepth::Source24;
     if (ok && progress) progress->AddNote(ShortfallNote(AudioData().Format().frames, promised, rate, lossless));
     return FinishProgress(progress, ok);
+}
+
+bool VeGraphDocument::DecodeSource(const std::string& path, PcmReceiver& receiver, TaskProgress* progress) {
+    return DecodeToPcm(path, receiver, progress, DecodeDepth(), kDecodeShare);
 }
 
 bool VeGraphDocument::LoadFromStream(VeByteStream&, TaskProgress* progress) {

@@ -36,6 +36,8 @@ protected:
     // What the format keeps of its source besides the audio; its outcome does not matter.
     virtual void ReadSource(const std::string& path) = 0;
     virtual PcmDepth DecodeDepth() const { return PcmDepth::Sixteen; }
+    // The decode of the source into the stores: the decoding graph, at DecodeDepth.
+    virtual bool DecodeSource(const std::string& path, PcmReceiver& receiver, TaskProgress* progress);
     // Encodes the temporary WAV file of `data` into the output.
     virtual bool Encode(const std::string& wav, const std::string& path, const VeAudioData& data,
                         TaskProgress* progress) = 0;

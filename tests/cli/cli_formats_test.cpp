@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -495,7 +496,8 @@ TEST_F(CliFormatsTest, SourcesThatLoseAudioOnTheWayFailWithTheirReasonOrConvertW
 // samples at the same depth.
 struct LosslessSource {
     const char* name;
-    const char* make;  // a shell command from "in.wav" (stereo, its depth) to "$out"
+    const char* make;  // a shell command from "in.wav" (stereo, its depth) to "$out"; none for
+                       // a FLAC of this depth by the flac tool from an extensible WAV
     int bits;
 };
 
@@ -521,6 +523,10 @@ TEST_F(CliFormatsTest, LosslessSourcesKeepTheirCodecDepthAndEveryChannelExactly)
         {"alac-16.m4a", "ffmpeg -loglevel error -i in.wav -c:a alac \"$out\"", 16},
         {"alac-24.m4a", "ffmpeg -loglevel error -i in.wav -c:a alac \"$out\"", 24},
         // AIFF-C floats, loud enough to go past full scale: kept, not clipped.
+        // Depths the GStreamer FLAC elements do not carry, one of them outside FLAC's subset.
+        {"flac-12.flac", nullptr, 12},
+        {"flac-15.flac", nullptr, 15},
+        {"flac-20.flac", nullptr, 20},
         {"aiff-float-32.aif", "ffmpeg -loglevel error -i in.wav -af volume=4 -c:a pcm_f32be \"$out\"", 32},
         {"aiff-float-64.aiff", "ffmpeg -loglevel error -i in.wav -af volume=4 -c:a pcm_f64be \"$out\"", 32},
     };
@@ -532,11 +538,16 @@ TEST_F(CliFormatsTest, LosslessSourcesKeepTheirCodecDepthAndEveryChannelExactly)
         // Left a falling tone, right noise: each channel its own, the low bits busy.
         const std::string folder = Path(std::string(source.name) + ".d");
         std::filesystem::create_directory(folder);
-        const std::string wav_bits = std::to_string(source.bits);
-        ASSERT_TRUE(media::Run("cd " + media::Quoted(folder) + " && sox -q -n -r 44100 -b " + wav_bits +
-                               " -c 2 in.wav synth 0.5 sine 900-300 whitenoise gain -4 && out=" +
-                               media::Quoted(Path(source.name)) + " && " + source.make))
-            << source.name;
+        const int container = (source.bits + 7) / 8 * 8;
+        const std::string wav_bits = std::to_string(container);
+        if (source.make) {
+            ASSERT_TRUE(media::Run("cd " + media::Quoted(folder) + " && sox -q -n -r 44100 -b " + wav_bits +
+                                   " -c 2 in.wav synth 0.5 sine 900-300 whitenoise gain -4 && out=" +
+                                   media::Quoted(Path(source.name)) + " && " + source.make))
+                << source.name;
+        } else {
+            ASSERT_TRUE(test::odd::FlacOfDepth(Path(source.name), source.bits)) << source.name;
+        }
         inputs.push_back(Path(source.name));
         const std::string kind = media::Probe(inputs.back(), "sample_fmt");
         const std::string pcm = kind == "flt"       ? "pcm_f32le"
@@ -572,9 +583,67 @@ TEST_F(CliFormatsTest, LosslessSourcesKeepTheirCodecDepthAndEveryChannelExactly)
                     expected.push_back(stereo[i][at]);
             }
             ASSERT_FALSE(expected.empty());
-            EXPECT_TRUE(mono == expected) << "the samples differ";
+            if (std::string(method) == "mix" && sources[i].bits % 8 != 0) {
+                // The WAV route's mix is at the container's depth; this one at the source's.
+                const float step = std::ldexp(1.0f, 1 - sources[i].bits);
+                ASSERT_EQ(mono.size(), expected.size());
+                for (size_t at = 0; at < mono.size(); ++at)
+                    ASSERT_NEAR(mono[at], expected[at], step) << "at sample " << at;
+            } else {
+                EXPECT_TRUE(mono == expected) << "the samples differ";
+            }
         }
     }
+}
+
+// A 32-bit FLAC, which neither GStreamer's parser nor this ffmpeg decodes: written at 32 bits,
+// judged by the reference decoder. The stores hold 32-bit floats, so each sample keeps its 24
+// most significant bits: off by at most half a step of those.
+TEST_F(CliFormatsTest, ThirtyTwoBitFlacStaysThirtyTwoBits) {
+    const std::string song = Path("deep.flac");
+    ASSERT_TRUE(test::odd::FlacOfDepth(song, 32));
+    const CliResult result = Run({"convert", "--method", "right", song});
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "converted: " + song + " -> " + Path("deep (1).flac") + "\nFile converted successfully.\n");
+    std::vector<std::vector<int32_t>> decoded;
+    for (const std::string& flac : {song, Path("deep (1).flac")}) {
+        ASSERT_TRUE(media::Run("metaflac --show-bps " + media::Quoted(flac) + " | grep -qx 32")) << flac;
+        const std::string raw = flac + ".raw";
+        ASSERT_TRUE(media::Run("flac -s -d -f --force-raw-format --endian=little --sign=signed -o " +
+                               media::Quoted(raw) + " " + media::Quoted(flac)));
+        const std::vector<uint8_t> bytes = test::ReadFileBytes(raw);
+        decoded.emplace_back(bytes.size() / 4);
+        std::memcpy(decoded.back().data(), bytes.data(), decoded.back().size() * 4);
+    }
+    ASSERT_EQ(decoded[1].size() * 2, decoded[0].size());
+    for (size_t i = 0; i < decoded[1].size(); ++i)
+        ASSERT_LE(std::abs(int64_t{decoded[1][i]} - decoded[0][2 * i + 1]), 128) << "at sample " << i;
+}
+
+// A 12-bit AIFF (sox's 16-bit samples cut to 12 and the header saying so): aiffmux writes no
+// 12-bit samples, so the output has 16, the same values, and the note line says so.
+TEST_F(CliFormatsTest, ADepthTheWriterLacksGoesUpExactlyAndSaysSo) {
+    const std::string song = Path("twelve.aiff");
+    ASSERT_TRUE(media::Run("sox -q -n -r 44100 -b 16 -c 2 " + media::Quoted(song) +
+                           " synth 0.5 sine 900-300 whitenoise gain -4"));
+    std::vector<uint8_t> bytes = test::ReadFileBytes(song);
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t comm = text.find("COMM");
+    const size_t ssnd = text.find("SSND");
+    ASSERT_NE(comm, std::string::npos);
+    ASSERT_NE(ssnd, std::string::npos);
+    bytes[comm + 15] = 12;  // sampleSize, big-endian, after channels and frames
+    for (size_t at = ssnd + 16; at + 1 < bytes.size(); at += 2) bytes[at + 1] &= 0xF0;
+    test::WriteFileBytes(song, bytes);
+    const CliResult result = Run({"convert", "--method", "left", song});
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "converted: " + song + " -> " + Path("twelve (1).aiff") +
+                              "\n  written at 16 bits: the AIFF writer takes no 12-bit samples\n"
+                              "File converted successfully.\n");
+    const auto stereo = media::DecodeWithFfmpeg(song, Path("source.f32"));
+    const auto mono = media::DecodeWithFfmpeg(Path("twelve (1).aiff"), Path("output.f32"));
+    ASSERT_EQ(mono.size() * 2, stereo.size());
+    for (size_t i = 0; i < mono.size(); ++i) ASSERT_EQ(mono[i], stereo[2 * i]) << "at sample " << i;
 }
 
 // Files whose content is another format than their name says keep what they hold, with their

@@ -1,6 +1,8 @@
 #include "tests/support/odd_media.h"
 
+#include <cmath>
 #include <cstdint>
+#include <string>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +127,60 @@ bool FlacCutInsideAFrame(const std::string& path) {
     Bytes bytes = Read(path);
     bytes.resize(bytes.size() * 55 / 100);
     return Write(path, bytes);
+}
+
+namespace {
+
+void PutLe(Bytes& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// A stereo WAVE_FORMAT_EXTENSIBLE file whose valid bits say the depth: what the flac tool
+// reads a depth of 12 or 20 bits from. sox and ffmpeg write none.
+Bytes ExtensibleWav(int bits, uint32_t frames) {
+    const int container = bits <= 8 ? 8 : bits <= 16 ? 16 : bits <= 24 ? 24 : 32;
+    const int bytes = container / 8;
+    Bytes data;
+    uint64_t noise = 0x9E3779B97F4A7C15ull;
+    const double top = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+    for (uint32_t i = 0; i < frames; ++i) {
+        const double phase = 2 * 3.14159265358979 * (900.0 - 600.0 * i / frames) * i / 44100.0;
+        noise = noise * 6364136223846793005ull + 1442695040888963407ull;
+        const double right = (static_cast<double>(noise >> 11) / 9007199254740992.0 - 0.5) * 1.2;
+        for (const double x : {0.6 * std::sin(phase), right}) {
+            const auto value = static_cast<int64_t>(std::lround(x * top)) << (container - bits);
+            PutLe(data, container == 8 ? static_cast<uint64_t>(value + 128) : static_cast<uint64_t>(value), bytes);
+        }
+    }
+    Bytes out = {'R', 'I', 'F', 'F'};
+    PutLe(out, 4 + 8 + 40 + 8 + data.size(), 4);
+    for (const char c : std::string("WAVEfmt ")) out.push_back(static_cast<uint8_t>(c));
+    PutLe(out, 40, 4);
+    PutLe(out, 0xFFFE, 2);
+    PutLe(out, 2, 2);
+    PutLe(out, 44100, 4);
+    PutLe(out, 44100u * 2 * bytes, 4);
+    PutLe(out, 2 * bytes, 2);
+    PutLe(out, container, 2);
+    PutLe(out, 22, 2);
+    PutLe(out, bits, 2);
+    PutLe(out, 3, 4);  // front left and right
+    for (const uint8_t b : {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+        out.push_back(b);
+    for (const char c : std::string("data")) out.push_back(static_cast<uint8_t>(c));
+    PutLe(out, data.size(), 4);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+}  // namespace
+
+bool FlacOfDepth(const std::string& path, int bits) {
+    const std::string wav = path + ".wav";
+    // Depths outside FLAC's subset (15 bits) need --lax.
+    const bool ok = Write(wav, ExtensibleWav(bits, 22050)) && Run("flac -s -f --lax -o " + Quoted(path) + " " + Quoted(wav));
+    std::filesystem::remove(wav);
+    return ok;
 }
 
 }  // namespace chm::test::odd

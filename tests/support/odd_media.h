@@ -19,4 +19,8 @@ bool FlacWhoseRateChanges(const std::string& path);
 // A FLAC file (the flac tool) of 2 s cut inside one of its frames, at 55 % of its length.
 bool FlacCutInsideAFrame(const std::string& path);
 
+// A FLAC file (the flac tool) of 0.5 s at 44.1 kHz and `bits` bits per sample (4 to 32: 12, 15
+// and 20 included), left a falling tone, right noise, every bit of the depth busy.
+bool FlacOfDepth(const std::string& path, int bits);
+
 }  // namespace chm::test::odd
