@@ -2,6 +2,7 @@
 #include <string>
 
 #include "audio/format_tags.h"
+#include "formats/loudness_tags.h"
 #include "wm/graph_document.h"
 
 namespace chm {
@@ -32,6 +33,8 @@ private:
     bool ExactDepthRoute() const;
     const FormatPreset& preset_;
     VeFormatTags tags_;
+    // The source's track loudness tags, measured anew on the output.
+    LoudnessFamilies loudness_;
 };
 
 }  // namespace chm

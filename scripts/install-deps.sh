@@ -12,7 +12,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
   libmpg123-dev libmp3lame-dev libmp3lame0 lame
-  libtag1-dev libtinyxml2-dev libflac-dev
+  libtag1-dev libtinyxml2-dev libflac-dev libebur128-dev
   ffmpeg sox time flac vorbis-tools opus-tools
   xvfb xdotool x11-utils imagemagick dbus xdg-utils at-spi2-core libglib2.0-bin
   dpkg-dev lintian appstream desktop-file-utils man-db groff-base bash-completion

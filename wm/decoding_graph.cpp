@@ -203,8 +203,10 @@ void LinkParsedPad(GstElement* parse, GstPad* pad, gpointer graph) {
 // still ends a corrupt file that would otherwise stall.
 enum class SourceMode { PushOnly, PullAllowed };
 bool BuildGraph(const std::string& source, const std::string& target, DecodeGraph& g,
-                SourceMode mode = SourceMode::PushOnly, PcmDepth depth = PcmDepth::Sixteen) {
-    if (GetAudioFileType(source) == AudioFileType::Unsupported) return false;
+                SourceMode mode = SourceMode::PushOnly, PcmDepth depth = PcmDepth::Sixteen,
+                AudioFileType type = AudioFileType::Unsupported) {
+    if (type == AudioFileType::Unsupported) type = GetAudioFileType(source);
+    if (type == AudioFileType::Unsupported) return false;
     if (!CanLoad(source)) return false;
     GstElement* src = g.graph.Add(MakeElement("filesrc"));
     // parsebin demuxes and parses; the decodebin behind it sees one elementary stream and only
@@ -220,7 +222,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     if (!src || !parse || !decode || (!queue && !target.empty()) || !convert || !pcm) return false;
     g.decode = decode;
     // Named by the file's type until the parsed stream tells (a file that fails before it does).
-    g.watch.SetCodecName(AudioFileTypeName(GetAudioFileType(source)));
+    g.watch.SetCodecName(AudioFileTypeName(type));
     // An empty target: the samples go to the calling thread instead of into a WAV file.
     if (target.empty()) {
         g.sink = g.graph.Add(MakeElement("appsink"));
@@ -325,8 +327,7 @@ bool ExpectedSize(const DecodeGraph& g, double duration, uint64_t& expected) {
 // The Ogg demuxer, given its data by push, learns the duration of a short file only from its
 // end, after the graph has run: for the formats beyond WAV, MP3 and WMA an unknown duration
 // only means that the decode is not followed. A file without audio still fails, at the reader.
-bool DurationMayBeUnknown(const std::string& source) {
-    const AudioFileType type = GetAudioFileType(source);
+bool DurationMayBeUnknown(AudioFileType type) {
     return type != AudioFileType::Mp3 && type != AudioFileType::Wav && type != AudioFileType::Wma;
 }
 
@@ -368,7 +369,7 @@ bool DecodeSteps(const std::string& source, const std::string& target, TaskProgr
     if (!StartGraph(g, progress, reason)) return false;
     // 8.
     const double duration = GraphDurationSeconds(g.graph.get(), nullptr);
-    if (!(duration > 0) && !DurationMayBeUnknown(source)) return false;
+    if (!(duration > 0) && !DurationMayBeUnknown(GetAudioFileType(source))) return false;
     // 13.
     uint64_t expected = 0;
     if (progress && duration > 0 && !ExpectedSize(g, duration, expected)) return false;
@@ -593,7 +594,8 @@ int ReceiveAll(DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, const 
 }
 
 bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
-                      double start_share, std::string& reason) {
+                      double start_share, AudioFileType type, std::string& reason) {
+    if (type == AudioFileType::Unsupported) type = GetAudioFileType(source);
     if (progress && progress->IsCancelled()) return false;
     if (source.empty()) return false;
     const uint32_t total = progress ? progress->Total() : 0;
@@ -604,7 +606,7 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     reason = OggChainProblem(source);
     if (!reason.empty()) return false;
     DecodeGraph g;
-    if (!BuildGraph(source, std::string(), g, SourceMode::PushOnly, depth)) return false;
+    if (!BuildGraph(source, std::string(), g, SourceMode::PushOnly, depth, type)) return false;
     Delivery delivery(g);
     const StopBeforeDelivery stop(g, delivery);
     if (start) {
@@ -613,7 +615,7 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     }
     if (!StartGraph(g, progress, reason)) return false;
     const double duration = GraphDurationSeconds(g.graph.get(), nullptr);
-    if (!(duration > 0) && !DurationMayBeUnknown(source)) {
+    if (!(duration > 0) && !DurationMayBeUnknown(type)) {
         reason = "the file's length cannot be read";
         return false;
     }
@@ -686,9 +688,9 @@ bool DecodeToWav(const std::string& source, const std::string& target, TaskProgr
 }
 
 bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
-                 double start_share) {
+                 double start_share, AudioFileType as) {
     std::string reason;
-    const bool ok = DecodeToPcmSteps(source, receiver, progress, depth, start_share, reason);
+    const bool ok = DecodeToPcmSteps(source, receiver, progress, depth, start_share, as, reason);
     return FinishProgress(progress, ok, reason);
 }
 

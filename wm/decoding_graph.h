@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "audio/audio_file_type.h"
 #include "audio/audio_format.h"
 #include "engine/task_progress.h"
 
@@ -48,9 +49,10 @@ public:
 // Decodes as DecodeToWav does, but hands the samples to `receiver` instead of writing a file:
 // the same graph up to the PCM it delivers. start_share of the progress covers building and
 // starting the graph; the rest follows the frames received against the duration. A failed or
-// cancelled decode returns false and does not call End.
+// cancelled decode returns false and does not call End. `as` is the file's type where its name
+// does not tell (an output that has no name yet).
 bool DecodeToPcm(const std::string& source, PcmReceiver& receiver, TaskProgress* progress, PcmDepth depth,
-                 double start_share);
+                 double start_share, AudioFileType as = AudioFileType::Unsupported);
 
 // The 16-bit sample that GStreamer's audioconvert makes of a float one without dither: x * 2^31
 // cut toward zero into 32 bits (saturated; NaN by its sign), then rounded half up to the high 16

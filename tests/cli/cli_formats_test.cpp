@@ -646,6 +646,73 @@ TEST_F(CliFormatsTest, ADepthTheWriterLacksGoesUpExactlyAndSaysSo) {
     for (size_t i = 0; i < mono.size(); ++i) ASSERT_EQ(mono[i], stereo[2 * i]) << "at sample " << i;
 }
 
+// The integrated loudness (LUFS) and true peak (dBFS) of a file by ffmpeg's ebur128 filter.
+std::pair<double, double> FfmpegLoudness(const std::string& path, const std::string& log) {
+    media::Run("ffmpeg -hide_banner -nostdin -nostats -i " + media::Quoted(path) +
+               " -af ebur128=peak=true -f null - 2> " + media::Quoted(log));
+    std::istringstream lines(test::ReadTextFile(log));
+    double lufs = 0, peak = -200;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string key;
+        words >> key;
+        if (key == "I:") words >> lufs;
+        if (key == "Peak:") words >> peak;
+    }
+    return {lufs, peak};
+}
+
+// Loudness tags tell the source's level, which the mix changed: the album's go, the track's are
+// measured on the output in the family the source used, and the encoder tag names this program.
+TEST_F(CliFormatsTest, LoudnessTagsAreMeasuredAgainAndTheEncoderIsThisProgram) {
+    struct Tagged {
+        const char* name;
+        const char* ffmpeg;  // output options
+        bool r128;           // Opus's own family
+        const char* section;
+    };
+    const std::vector<Tagged> files = {
+        {"rg.flac", "-c:a flac", false, "format_tags"},
+        {"rg.ogg", "-c:a libvorbis", false, "stream_tags"},
+        {"rg.opus", "-c:a libopus", true, "stream_tags"},
+        {"rg.aiff", "-write_id3v2 1", false, "format_tags"},
+    };
+    const std::string wav = Path("music.wav");
+    ASSERT_TRUE(media::MakeMusicWav(wav, 48000, 3.0));
+    std::vector<std::string> args = {"convert"};
+    for (const Tagged& file : files) {
+        const std::string tags = file.r128 ? "-metadata R128_TRACK_GAIN=-820 -metadata R128_ALBUM_GAIN=-900 "
+                                           : "-metadata REPLAYGAIN_TRACK_GAIN='-3.20 dB' -metadata "
+                                             "REPLAYGAIN_TRACK_PEAK=0.5 -metadata REPLAYGAIN_ALBUM_GAIN='-4.00 dB' ";
+        ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(wav) + " -metadata title=Tide " + tags +
+                               file.ffmpeg + " " + media::Quoted(Path(file.name))));
+        args.push_back(Path(file.name));
+    }
+    const CliResult result = Run(args);
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    for (const Tagged& file : files) {
+        SCOPED_TRACE(file.name);
+        const std::filesystem::path name(file.name);
+        const std::string output = Path(name.stem().string() + " (1)" + name.extension().string());
+        auto tag = [&](const std::string& key) { return media::Probe(output, key, file.section); };
+        EXPECT_EQ(tag("title"), "Tide");
+        EXPECT_EQ(tag("REPLAYGAIN_ALBUM_GAIN") + tag("R128_ALBUM_GAIN"), "");
+        // ID3's encoder settings frame (ffmpeg's "Lavf...") goes; Xiph's ENCODER names us.
+        if (name.extension() == ".aiff")
+            EXPECT_EQ(tag("encoder"), "");
+        else
+            EXPECT_EQ(tag("ENCODER").rfind("tavorin-chm ", 0), 0u) << tag("ENCODER");
+        const auto [lufs, peak_db] = FfmpegLoudness(output, Path("ebur128.log"));
+        if (file.r128) {
+            EXPECT_NEAR(std::atof(tag("R128_TRACK_GAIN").c_str()) / 256.0, -23.0 - lufs, 0.1);
+            EXPECT_EQ(tag("REPLAYGAIN_TRACK_GAIN"), "");
+        } else {
+            EXPECT_NEAR(std::atof(tag("REPLAYGAIN_TRACK_GAIN").c_str()), -18.0 - lufs, 0.1);
+            EXPECT_NEAR(20 * std::log10(std::atof(tag("REPLAYGAIN_TRACK_PEAK").c_str())), peak_db, 0.1);
+        }
+    }
+}
+
 // Files whose content is another format than their name says keep what they hold, with their
 // tags; a file that holds no audio fails and says so.
 TEST_F(CliFormatsTest, WhatAFileHoldsDecidesWhatItIsWrittenAs) {
