@@ -212,8 +212,9 @@ bool AppSettings::Load(const std::string& path) {
     // 4. Options; an out-of-range method is clamped, never rejected.
     WalkSection(root->FirstChildElement("Options"), [this](const XMLElement& e) {
         int32_t method = 0;
-        if (std::strcmp(e.Name(), "General") == 0 && ReadInt(e, "conversion_method", method))
-            conversion_method = std::clamp(method, 0, 2);
+        if (std::strcmp(e.Name(), "General") != 0) return;
+        if (ReadInt(e, "conversion_method", method)) conversion_method = std::clamp(method, 0, 2);
+        ReadBool(e, "keep_dates", keep_dates);
     });
     // 5.
     return true;
@@ -243,7 +244,10 @@ bool AppSettings::Save(const std::string& path) const {
     WriteString(*task, "output_folder", output_folder);
 
     XMLElement* options = root->InsertNewChildElement("Options");
-    options->InsertNewChildElement("General")->SetAttribute("conversion_method", conversion_method);
+    XMLElement* general = options->InsertNewChildElement("General");
+    general->SetAttribute("conversion_method", conversion_method);
+    // Only when set: a file of the default options stays as it always was.
+    if (keep_dates) general->SetAttribute("keep_dates", 1);
 
     return WriteReplacing(doc, path);
 }

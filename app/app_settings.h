@@ -19,6 +19,7 @@ public:
     bool search_sub = false;
     std::string output_folder;  // empty: each output beside its input
     int32_t conversion_method = 0;  // ConversionMethod: 0 mix, 1 keep left, 2 keep right
+    bool keep_dates = false;        // outputs take their source's modification time
 
     // <config>/Tavorin/Channel Merger, where <config> is $XDG_CONFIG_HOME or ~/.config;
     // <program folder>/Data/ when neither is known. Normalised (an existing folder ends in "/").

@@ -1,6 +1,7 @@
 #include "app/options_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -39,6 +40,11 @@ OptionsDialog::OptionsDialog(QWidget* owner) : QDialog(owner) {
         button->setGeometry(du.Rect(29, radio.y, 108, 8).adjusted(0, -2, 0, 2));
         methods_->addButton(button, radio.id);
     }
+    // Off by default: an output has the time of its conversion.
+    keep_dates_ = new QCheckBox(QStringLiteral("Keep the source's dates"), this);
+    keep_dates_->setObjectName(QString::number(kKeepDatesId));
+    keep_dates_->setGeometry(du.Rect(15, 126, 150, 8).adjusted(0, -2, 0, 2));
+    keep_dates_->setChecked(AppSettings::Instance().keep_dates);
     AddEtchedLine(this, du.Rect(8, 144, 264, 1));
     reset_ = new QPushButton(QStringLiteral("Reset to Defaults"), this);
     reset_->setObjectName(QString::number(kResetId));
@@ -69,11 +75,16 @@ int OptionsDialog::SelectedMethod() const {
     return 2;
 }
 
-// Selects "Mix channels" (the group clears the other two); nothing is stored yet.
-void OptionsDialog::ResetToDefaults() { RadioButton(kMixId)->setChecked(true); }
+// Selects "Mix channels" (the group clears the other two) and clears the dates box; nothing is
+// stored yet.
+void OptionsDialog::ResetToDefaults() {
+    RadioButton(kMixId)->setChecked(true);
+    keep_dates_->setChecked(false);
+}
 
 void OptionsDialog::accept() {
     AppSettings::Instance().conversion_method = SelectedMethod();  // written to the file at exit
+    AppSettings::Instance().keep_dates = keep_dates_->isChecked();
     done(kIdOk);
 }
 

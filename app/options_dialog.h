@@ -2,13 +2,14 @@
 #include <QDialog>
 
 class QButtonGroup;
+class QCheckBox;
 class QPushButton;
 class QRadioButton;
 
 namespace chm {
 
-// "Options": the conversion method. The choice is stored in the settings by OK only; it takes
-// effect from the next file whose fold starts.
+// "Options": the conversion method, and whether outputs keep their source's dates. The choices
+// are stored in the settings by OK only; they take effect from the next run.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 
@@ -18,11 +19,13 @@ public:
     static constexpr int kKeepLeftId = 1031;
     static constexpr int kKeepRightId = 1033;
     static constexpr int kResetId = 1000;
+    static constexpr int kKeepDatesId = 1040;
 
     explicit OptionsDialog(QWidget* owner);
 
     // The radio button of a control id (kMixId ...), or null.
     QRadioButton* RadioButton(int id) const;
+    QCheckBox* KeepDatesBox() const { return keep_dates_; }
     QPushButton* ResetButton() const { return reset_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
@@ -38,6 +41,7 @@ protected:
 
 private:
     QButtonGroup* methods_;
+    QCheckBox* keep_dates_;
     QPushButton* reset_;
     QPushButton* ok_;
     QPushButton* cancel_;

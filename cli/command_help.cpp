@@ -31,6 +31,8 @@ constexpr OptionRow kConvertOptions[] = {
      "convert up to N files at once, each on a worker of its own; the lines still come in the order "
      "of the inputs, and 1 converts one file after another",
      "the number of processors this process may run on"},
+    {"--keep-dates", "", "give each mono file the modification and access times of its stereo original",
+     "the time of the conversion"},
     {"-h, --help", "", "show this help and exit", ""},
 };
 

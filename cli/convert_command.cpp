@@ -189,7 +189,8 @@ private:
         if (stop_requested_ || refused_ || next_item_ >= items_.size()) return;
         const size_t index = next_item_++;
         FileListItem* item = items_[index].get();
-        slot.worker->Job().Fill(std::span(&item, 1), options_.output_folder, options_.method);
+        slot.worker->Job().Fill(std::span(&item, 1), options_.output_folder, options_.method,
+                                options_.keep_dates);
         if (!slot.worker->Start()) {
             std::fputs("tavorin-chm: cannot start a conversion thread\n", stderr);
             states_[index] = State::kSilent;

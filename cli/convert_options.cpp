@@ -15,7 +15,7 @@ namespace chm {
 
 const char* const kConvertUsage =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "[--jobs N] FILE...";
+    "[--jobs N] [--keep-dates] FILE...";
 
 namespace {
 
@@ -90,12 +90,12 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
         }
-        if (name == "--null") {
+        if (name == "--null" || name == "--keep-dates") {
             if (value) {
-                error = "option '--null' takes no value";
+                error = "option '" + name + "' takes no value";
                 return false;
             }
-            null_separated = true;
+            (name == "--null" ? null_separated : options.keep_dates) = true;
             continue;
         }
         // "-j N" and "-jN", as make takes them.

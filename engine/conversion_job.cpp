@@ -6,8 +6,10 @@
 
 namespace chm {
 
-void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method) {
+void ConversionJob::Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method,
+                         bool keep_dates) {
     std::lock_guard lock(lock_);
+    keep_dates_ = keep_dates;
     ClearItems();
     for (FileListItem* item : items) AddItem(*item);
     SetOutputFolder(std::move(output_folder));

@@ -17,7 +17,8 @@ public:
     // Takes the lock, replaces the items by `items` in the given order and sets the output
     // folder and the conversion method. The items are referenced, not owned: they must
     // outlive the run.
-    void Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method);
+    void Fill(std::span<FileListItem* const> items, std::string output_folder, int conversion_method,
+              bool keep_dates = false);
 
     // The following are for the holder of the lock.
     void ClearItems() { items_.clear(); }
@@ -30,6 +31,9 @@ public:
     // How stereo becomes mono in this run: a ConversionMethod value, fixed when the run starts.
     void SetConversionMethod(int method) { conversion_method_ = method; }
     int Method() const { return conversion_method_; }
+    // Whether each output takes its source's access and modification times.
+    void SetKeepDates(bool keep) { keep_dates_ = keep; }
+    bool KeepDates() const { return keep_dates_; }
 
     // The folder that the output of `input` goes to, absolute and spelled one way only ("/out",
     // "/out/" and "/srv/../out" are one folder), so that outputs of two runs can be compared.
@@ -48,6 +52,7 @@ private:
     std::vector<FileListItem*> items_;
     std::string output_folder_;
     int conversion_method_ = 0;
+    bool keep_dates_ = false;
 };
 
 }  // namespace chm

@@ -1,5 +1,8 @@
 #include "engine/conversion_worker.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -208,8 +211,11 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
             // 5. Only a whole output gets its name: a writer that finished after a cancel came
             //    made nothing the user gets, and a failed or cancelled file's output vanishes
             //    with `output`.
-            if (result && !progress.IsCancelled() && !progress.IsFailed())
+            if (result && !progress.IsCancelled() && !progress.IsFailed()) {
+                // Before the name: the output appears with its dates, and a link keeps them.
+                if (job_.KeepDates()) KeepSourceDates(item.Path(), output.Path(), progress);
                 result = PublishOutput(item, output, output_path, claim, progress);
+            }
         }
     } catch (const std::exception&) {
         // The pipelines report their own failures; this is the system refusing memory.
@@ -270,6 +276,17 @@ bool ConversionWorker::ConvertFormatFile(const FormatPreset& preset, const std::
     VeFormatDocument document(preset);
     return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, preset.reader_budget,
                                   preset.fold_budget, preset.writer_budget);
+}
+
+void ConversionWorker::KeepSourceDates(const std::string& input_path, const std::string& output_path,
+                                       TaskProgress& progress) {
+    struct stat source {};
+    if (::stat(input_path.c_str(), &source) == 0) {
+        const struct timespec times[2] = {source.st_atim, source.st_mtim};
+        if (::utimensat(AT_FDCWD, output_path.c_str(), times, 0) == 0) return;
+    }
+    // The output is whole all the same; only its dates are those of now.
+    progress.AddNote("the source's dates cannot be kept: " + std::string(std::strerror(errno)));
 }
 
 bool ConversionWorker::CreateOutputFile(UnnamedFile& output, const std::string& output_path) {

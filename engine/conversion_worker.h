@@ -79,6 +79,8 @@ private:
     // cancelled, is looked at again here.
     void StartFileProgress(TaskProgress& progress, uint32_t total);
     static bool CreateOutputFile(UnnamedFile& output, const std::string& output_path);
+    // Gives the output the source's access and modification times; a note where it cannot.
+    static void KeepSourceDates(const std::string& input_path, const std::string& output_path, TaskProgress& progress);
     bool PublishOutput(FileListItem& item, UnnamedFile& output, std::string& output_path, NameClaim& claim,
                        TaskProgress& progress);
 

@@ -329,7 +329,8 @@ void VeWorkView::StartConversion() {
     if (!worker_) worker_ = std::make_unique<ConversionWorker>(port_.Handle());
     const QString folder = output_box_->Value();
     const std::vector<FileListItem*> items = model.ItemsInDisplayOrder();
-    worker_->Job().Fill(items, folder.toStdString(), AppSettings::Instance().conversion_method);
+    worker_->Job().Fill(items, folder.toStdString(), AppSettings::Instance().conversion_method,
+                        AppSettings::Instance().keep_dates);
     // 7.
     if (folder.isEmpty() || IsExistingFolder(folder)) worker_->Start();
 }

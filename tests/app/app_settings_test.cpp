@@ -109,6 +109,7 @@ TEST_F(AppSettingsTest, EveryFieldSurvivesARoundTrip) {
     settings_.search_sub = true;
     settings_.output_folder = "/out/Ωmega & co";
     settings_.conversion_method = 2;
+    settings_.keep_dates = true;
     ASSERT_TRUE(settings_.Save(file_));
     settings_.ResetToDefaults();
     ASSERT_TRUE(settings_.Load(file_));
@@ -121,6 +122,7 @@ TEST_F(AppSettingsTest, EveryFieldSurvivesARoundTrip) {
     EXPECT_TRUE(settings_.search_sub);
     EXPECT_EQ(settings_.output_folder, "/out/Ωmega & co");
     EXPECT_EQ(settings_.conversion_method, 2);
+    EXPECT_TRUE(settings_.keep_dates);
 }
 
 // Every character a folder name may hold reads back as written: XML's line-end normalisation

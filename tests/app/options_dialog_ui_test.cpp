@@ -2,6 +2,7 @@
 // Defaults", and its template's layout.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <memory>
@@ -68,6 +69,28 @@ TEST_F(OptionsDialogTest, CancelAfterResetKeepsTheMethod) {
     dialog->CancelButton()->click();
     EXPECT_EQ(AppSettings::Instance().conversion_method, 2);
     EXPECT_EQ(dialog->result(), kIdCancel);
+}
+
+// The dates box shows the setting; OK stores it, Reset clears it without storing, Cancel keeps
+// what was stored.
+TEST_F(OptionsDialogTest, TheDatesBoxIsStoredByOkOnly) {
+    auto dialog = Make(0);
+    dialog->show();
+    QCheckBox* box = dialog->KeepDatesBox();
+    EXPECT_EQ(box->text(), QStringLiteral("Keep the source's dates"));
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_FALSE(AppSettings::Instance().keep_dates);
+    dialog->OkButton()->click();
+    EXPECT_TRUE(AppSettings::Instance().keep_dates);
+
+    auto again = std::make_unique<OptionsDialog>(nullptr);
+    again->show();
+    EXPECT_TRUE(again->KeepDatesBox()->isChecked());
+    again->ResetButton()->click();
+    EXPECT_FALSE(again->KeepDatesBox()->isChecked());
+    again->CancelButton()->click();
+    EXPECT_TRUE(AppSettings::Instance().keep_dates);
 }
 
 TEST_F(OptionsDialogTest, EscapeIsCancel) {

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +31,7 @@ namespace {
 
 constexpr const char* kUsageLine =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "[--jobs N] FILE...";
+    "[--jobs N] [--keep-dates] FILE...";
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
@@ -538,6 +539,30 @@ TEST_F(CliTest, FilesFromAFileTakeTheirPlaceAmongTheArguments) {
                                         "converted: " + c + " -> " + scratch_.File("c (2).wav"),
                                         "converted: " + a + " -> " + scratch_.File("a (1).wav"),
                                         "4 of 4 files are converted successfully."}));
+}
+
+// --keep-dates gives each output its source's times, whatever route wrote it; without it an
+// output has the time of its conversion.
+TEST_F(CliTest, KeepDatesGivesOutputsTheirSourcesTimes) {
+    const std::string wav = MakeStereoWav("dated.wav", 0.2);
+    const std::string flac = scratch_.File("dated.flac");
+    ASSERT_EQ(std::system(("sox " + Quote(wav) + " " + Quote(flac)).c_str()), 0);
+    const struct timespec old_times[2] = {{981158400, 5}, {981158400, 123456789}};  // 2001-02-03
+    for (const std::string& source : {wav, flac}) ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), old_times, 0), 0);
+    const CliResult kept = Run({"convert", "--keep-dates", wav, flac});
+    ASSERT_EQ(kept.exit_code, 0) << kept.out << kept.err;
+    const CliResult plain = Run({"convert", wav});
+    ASSERT_EQ(plain.exit_code, 0) << plain.out << plain.err;
+    auto modified = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mtim;
+    };
+    for (const std::string& output : {scratch_.File("dated (1).wav"), scratch_.File("dated (1).flac")}) {
+        EXPECT_EQ(modified(output).tv_sec, old_times[1].tv_sec) << output;
+        EXPECT_EQ(modified(output).tv_nsec, old_times[1].tv_nsec) << output;
+    }
+    EXPECT_GT(modified(scratch_.File("dated (2).wav")).tv_sec, old_times[1].tv_sec);
 }
 
 TEST_F(CliTest, SettingsFileIsNeitherReadNorWritten) {
