@@ -15,6 +15,7 @@
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <cmath>
@@ -57,7 +58,7 @@ struct TaggedFile {
 bool IsTaggedFormat(AudioFileType type) {
     return type == AudioFileType::Flac || type == AudioFileType::OggVorbis || type == AudioFileType::Opus ||
            type == AudioFileType::Aac || type == AudioFileType::Aiff || type == AudioFileType::OggFlac ||
-           type == AudioFileType::Alac;
+           type == AudioFileType::Alac || type == AudioFileType::Wav;
 }
 
 std::unique_ptr<TagLib::File> OpenAs(AudioFileType type, TagLib::IOStream* stream) {
@@ -75,6 +76,8 @@ std::unique_ptr<TagLib::File> OpenAs(AudioFileType type, TagLib::IOStream* strea
             return std::make_unique<TagLib::MP4::File>(stream);
         case AudioFileType::Aiff:
             return std::make_unique<TagLib::RIFF::AIFF::File>(stream);
+        case AudioFileType::Wav:
+            return std::make_unique<TagLib::RIFF::WAV::File>(stream);
         default:
             return nullptr;
     }
@@ -136,6 +139,15 @@ constexpr CoverFormat kCoverFormats[] = {{TagLib::MP4::CoverArt::JPEG, "image/jp
                                          {TagLib::MP4::CoverArt::BMP, "image/bmp"},
                                          {TagLib::MP4::CoverArt::GIF, "image/gif"}};
 
+// The ID3v2 tag of an AIFF or WAV file: none where it has none and none is to be made.
+TagLib::ID3v2::Tag* Id3v2Of(TagLib::File* file, bool make = false) {
+    if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file))
+        return make || aiff->hasID3v2Tag() ? aiff->tag() : nullptr;
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file))
+        return make || wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
+    return nullptr;
+}
+
 std::vector<VeTagPicture> ReadPictures(const TaggedFile& tagged) {
     std::vector<VeTagPicture> pictures;
     TagLib::File* file = tagged.file.get();
@@ -153,9 +165,9 @@ std::vector<VeTagPicture> ReadPictures(const TaggedFile& tagged) {
                 pictures.push_back(std::move(picture));
             }
         }
-    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
-        if (aiff->hasID3v2Tag()) {
-            for (const auto* frame : aiff->tag()->frameList("APIC")) {
+    } else if (TagLib::ID3v2::Tag* id3 = Id3v2Of(file)) {
+        {
+            for (const auto* frame : id3->frameList("APIC")) {
                 const auto* apic = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
                 if (apic)
                     pictures.push_back({FromTag(apic->mimeType()), static_cast<int>(apic->type()),
@@ -186,8 +198,8 @@ void WritePictures(TaggedFile& tagged, const std::vector<VeTagPicture>& pictures
             mp4->tag()->removeItem("covr");
         else
             mp4->tag()->setItem("covr", TagLib::MP4::Item(covers));
-    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
-        TagLib::ID3v2::Tag& tag = *aiff->tag();
+    } else if (TagLib::ID3v2::Tag* id3 = Id3v2Of(file, true)) {
+        TagLib::ID3v2::Tag& tag = *id3;
         tag.removeFrames("APIC");
         for (const auto& picture : pictures) {
             auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();

@@ -23,6 +23,7 @@
 #include "formats/format_document.h"
 #include "formats/format_presets.h"
 #include "formats/stream_content.h"
+#include "metadata/carried_metadata.h"
 #include "wm/wma_document.h"
 
 namespace chm {
@@ -247,6 +248,16 @@ bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::
                          [&](TaskProgress& child) { return SaveWav(data, output_path, &child); });
     // 6. The temporary sample files go with the audio.
     data.Reset();
+    // What the source says of itself beyond its samples; a plain source's output stays as the
+    // writer made it.
+    if (result) {
+        CarriedMetadata carried;
+        carried.Read(input_path, AudioFileType::Wav);
+        if (carried.HasContent())
+            carried.Write(output_path, AudioFileType::Wav, [&](PcmReceiver& meter) {
+                return DecodeToPcm(output_path, meter, nullptr, PcmDepth::Float, 0.0, AudioFileType::Wav);
+            });
+    }
     return result;
 }
 

@@ -14,10 +14,7 @@ VeFormatDocument::VeFormatDocument(const FormatPreset& preset)
 
 void VeFormatDocument::ReadSource(const std::string& path) {
     // As what it holds: FLAC named ".oga" has FLAC's tags.
-    tags_.Read(path, preset_.type);
-    // Tags that became false with the conversion: the source's level and its encoder.
-    loudness_ = TakeLoudnessTags(tags_.fields);
-    NameThisProgramAsEncoder(tags_.fields, preset_.type);
+    carried_.Read(path, preset_.type);
     MediaInfo().Reset();
     ProbeFormatFile(static_cast<VeFormatMediaInfo&>(MediaInfo()), path, preset_.type);
 }
@@ -73,15 +70,13 @@ bool VeFormatDocument::SourceIsFloat() const {
 }
 
 void VeFormatDocument::WriteTags(const std::string& path) {
-    if (loudness_.Any()) {
-        // Measured on the written output as a player decodes it: a lossy encoder moves the peaks.
-        LoudnessMeter meter;
-        const bool measured = ExactDepthRoute()
-                                  ? preset_.exact_depths->decode(path, preset_.exact_depths->ogg, meter, nullptr)
-                                  : DecodeToPcm(path, meter, nullptr, PcmDepth::Float, 0.0, preset_.type);
-        if (measured && meter.Result()) AddLoudnessTags(tags_.fields, loudness_, *meter.Result());
-    }
-    if (tags_.HasContent()) tags_.Write(path, preset_.type);
+    if (!carried_.HasContent()) return;
+    // Loudness is measured on the written output as a player decodes it: a lossy encoder moves
+    // the peaks.
+    carried_.Write(path, preset_.type, [&](PcmReceiver& meter) {
+        return ExactDepthRoute() ? preset_.exact_depths->decode(path, preset_.exact_depths->ogg, meter, nullptr)
+                                 : DecodeToPcm(path, meter, nullptr, PcmDepth::Float, 0.0, preset_.type);
+    });
 }
 
 }  // namespace chm

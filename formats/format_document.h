@@ -2,7 +2,7 @@
 #include <string>
 
 #include "audio/format_tags.h"
-#include "formats/loudness_tags.h"
+#include "metadata/carried_metadata.h"
 #include "wm/graph_document.h"
 
 namespace chm {
@@ -16,7 +16,7 @@ class VeFormatDocument : public VeGraphDocument {
 public:
     explicit VeFormatDocument(const FormatPreset& preset);
 
-    const VeFormatTags& Tags() const { return tags_; }
+    const VeFormatTags& Tags() const { return carried_.Tags(); }
 
 protected:
     // The tags, and the information that tells the AAC encoder the source's bit rate.
@@ -32,9 +32,7 @@ private:
     // The codec's own library reads and writes this source's depth.
     bool ExactDepthRoute() const;
     const FormatPreset& preset_;
-    VeFormatTags tags_;
-    // The source's track loudness tags, measured anew on the output.
-    LoudnessFamilies loudness_;
+    CarriedMetadata carried_;
 };
 
 }  // namespace chm

@@ -713,6 +713,102 @@ TEST_F(CliFormatsTest, LoudnessTagsAreMeasuredAgainAndTheEncoderIsThisProgram) {
     }
 }
 
+// The chunks of a RIFF or FORM file's top level, by id, each body as it stands.
+std::multimap<std::string, std::vector<uint8_t>> TopChunks(const std::string& path) {
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+    const bool big = bytes.size() >= 4 && std::memcmp(bytes.data(), "FORM", 4) == 0;
+    std::multimap<std::string, std::vector<uint8_t>> chunks;
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const uint8_t* p = bytes.data() + at + 4;
+        const uint32_t size = big ? uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]
+                                  : uint32_t{p[3]} << 24 | p[2] << 16 | p[1] << 8 | p[0];
+        if (at + 8 + size > bytes.size()) break;
+        chunks.emplace(std::string(bytes.begin() + at, bytes.begin() + at + 4),
+                       std::vector<uint8_t>(bytes.begin() + at + 8, bytes.begin() + at + 8 + size));
+        at += 8 + size + (size & 1);
+    }
+    return chunks;
+}
+
+// Chunks appended to a RIFF file, its size grown to match: what a field recorder adds.
+void AppendRiffChunks(const std::string& path, const std::vector<std::pair<std::string, std::string>>& chunks) {
+    std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    for (const auto& [id, body] : chunks) {
+        bytes.insert(bytes.end(), id.begin(), id.end());
+        put32(static_cast<uint32_t>(body.size()));
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        if (body.size() & 1) bytes.push_back(0);
+    }
+    const auto riff = static_cast<uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    test::WriteFileBytes(path, bytes);
+}
+
+// A recording's own chunks arrive in its mono file: a field recorder's Broadcast WAV (bext by
+// ffmpeg, with a time reference; iXML, cue points and their labels as a recorder appends them)
+// and an AIFF's text chunks by ffmpeg. Keep left keeps every frame where it was, so the time
+// reference and the markers stay true; the coding history gains this conversion's line.
+TEST_F(CliFormatsTest, ARecordingsChunksArriveWithItsFramesWhereTheyWere) {
+    const std::string wav = Path("music.wav");
+    ASSERT_TRUE(media::MakeMusicWav(wav, 48000, 1.0));
+    const std::string take = Path("take.wav");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(wav) +
+                           " -c:a pcm_s24le -write_bext 1 -metadata description='Scene 4 take 2' "
+                           "-metadata originator=Recorder -metadata origination_date=2026-11-30 "
+                           "-metadata origination_time=14:03:20 -metadata time_reference=2427264000 "
+                           "-metadata coding_history='A=PCM,F=48000,W=24,M=stereo,T=Recorder' "
+                           "-metadata title='Take 2' -metadata artist=Crew " + media::Quoted(take)));
+    std::string cue(4, '\0');
+    cue[0] = 1;  // one point, at frame 24000 of the data chunk
+    const char point[] = "\x01\0\0\0\xc0\x5d\0\0data\0\0\0\0\0\0\0\0\xc0\x5d\0\0";
+    cue.append(point, sizeof point - 1);
+    const std::string label = std::string("adtllabl\x08\0\0\0\x01\0\0\0Go\0\0", 20);
+    AppendRiffChunks(take, {{"iXML", "<BWFXML><PROJECT>Harbour</PROJECT></BWFXML>"}, {"cue ", cue}, {"LIST", label}});
+    const std::string aiff = Path("notes.aiff");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(wav) + " -metadata title='Low Tide' "
+                           "-metadata author=Crew -metadata copyright='2026 Crew' -metadata comment='Room tone' " +
+                           media::Quoted(aiff)));
+    const CliResult result = Run({"convert", "--method", "left", take, aiff});
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    struct Expected {
+        std::string source, output;
+        std::vector<std::string> carried;  // chunk ids kept byte for byte
+    };
+    for (const Expected& file : {Expected{take, Path("take (1).wav"), {"iXML", "cue "}},
+                                 Expected{aiff, Path("notes (1).aiff"), {"NAME", "AUTH", "(c) ", "ANNO"}}}) {
+        SCOPED_TRACE(file.output);
+        const auto before = TopChunks(file.source);
+        const auto after = TopChunks(file.output);
+        for (const std::string& id : file.carried) {
+            ASSERT_EQ(after.count(id), 1u) << id;
+            EXPECT_TRUE(after.find(id)->second == before.find(id)->second) << id;
+        }
+        const auto stereo = media::DecodeWithFfmpeg(file.source, Path("source.f32"));
+        const auto mono = media::DecodeWithFfmpeg(file.output, Path("output.f32"));
+        ASSERT_EQ(mono.size() * 2, stereo.size());
+        for (size_t i = 0; i < mono.size(); ++i) ASSERT_EQ(mono[i], stereo[2 * i]) << "at sample " << i;
+    }
+    const auto after = TopChunks(Path("take (1).wav"));
+    bool labels = false;
+    for (auto [it, end] = after.equal_range("LIST"); it != end; ++it) labels |= it->second == std::vector<uint8_t>(label.begin(), label.end());
+    EXPECT_TRUE(labels) << "the cue labels are gone";
+    // bext: the fixed part as the source had it, the history with one more line.
+    const std::vector<uint8_t> source_bext = TopChunks(take).find("bext")->second;
+    ASSERT_EQ(after.count("bext"), 1u);
+    const std::vector<uint8_t> bext = after.find("bext")->second;
+    ASSERT_GT(bext.size(), 602u);
+    EXPECT_TRUE(std::equal(bext.begin(), bext.begin() + 602, source_bext.begin()));
+    const std::string history(bext.begin() + 602, bext.end());
+    EXPECT_EQ(history.rfind("A=PCM,F=48000,W=24,M=stereo,T=Recorder", 0), 0u) << history;
+    EXPECT_NE(history.find("\r\nA=PCM,F=48000,W=24,M=mono,T=tavorin-chm "), std::string::npos) << history;
+    EXPECT_EQ(media::ProbeTag(Path("take (1).wav"), "time_reference"), "2427264000");
+    EXPECT_EQ(media::ProbeTag(Path("take (1).wav"), "title"), "Take 2");
+    EXPECT_EQ(media::ProbeTag(Path("take (1).wav"), "artist"), "Crew");
+}
+
 // Files whose content is another format than their name says keep what they hold, with their
 // tags; a file that holds no audio fails and says so.
 TEST_F(CliFormatsTest, WhatAFileHoldsDecidesWhatItIsWrittenAs) {

@@ -1,4 +1,4 @@
-#include "formats/loudness_tags.h"
+#include "metadata/loudness_tags.h"
 
 #include <ebur128.h>
 
