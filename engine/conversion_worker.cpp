@@ -24,6 +24,7 @@
 #include "formats/format_presets.h"
 #include "formats/stream_content.h"
 #include "metadata/carried_metadata.h"
+#include "metadata/other_tags.h"
 #include "wm/wma_document.h"
 
 namespace chm {
@@ -209,6 +210,9 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
                     result = ConvertFormatFile(*preset, item.Path(), output.Path(), progress);
                     break;
             }
+            // The tags of an MP3 or WMA beyond the properties its document carried.
+            if (result && (type == AudioFileType::Mp3 || type == AudioFileType::Wma))
+                CarryOtherTags(item.Path(), output.Path(), type);
             // 5. Only a whole output gets its name: a writer that finished after a cancel came
             //    made nothing the user gets, and a failed or cancelled file's output vanishes
             //    with `output`.
@@ -287,6 +291,15 @@ bool ConversionWorker::ConvertFormatFile(const FormatPreset& preset, const std::
     VeFormatDocument document(preset);
     return ConvertThroughDocument(document, input_path, output_path, job_.Method(), progress, preset.reader_budget,
                                   preset.fold_budget, preset.writer_budget);
+}
+
+void ConversionWorker::CarryOtherTags(const std::string& input_path, const std::string& output_path,
+                                      AudioFileType type) {
+    OtherTags other;
+    other.Read(input_path, type);
+    other.Write(output_path, [&](PcmReceiver& meter) {
+        return DecodeToPcm(output_path, meter, nullptr, PcmDepth::Float, 0.0, type);
+    });
 }
 
 void ConversionWorker::KeepSourceDates(const std::string& input_path, const std::string& output_path,

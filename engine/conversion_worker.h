@@ -3,6 +3,7 @@
 #include <mutex>
 #include <string>
 
+#include "audio/audio_file_type.h"
 #include "engine/conversion_job.h"
 #include "engine/worker_thread.h"
 #include "platform/message_port.h"
@@ -79,6 +80,8 @@ private:
     // cancelled, is looked at again here.
     void StartFileProgress(TaskProgress& progress, uint32_t total);
     static bool CreateOutputFile(UnnamedFile& output, const std::string& output_path);
+    // Adds the source's other tags (see OtherTags) to an MP3 or WMA output.
+    static void CarryOtherTags(const std::string& input_path, const std::string& output_path, AudioFileType type);
     // Gives the output the source's access and modification times; a note where it cannot.
     static void KeepSourceDates(const std::string& input_path, const std::string& output_path, TaskProgress& progress);
     bool PublishOutput(FileListItem& item, UnnamedFile& output, std::string& output_path, NameClaim& claim,

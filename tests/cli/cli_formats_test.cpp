@@ -713,6 +713,46 @@ TEST_F(CliFormatsTest, LoudnessTagsAreMeasuredAgainAndTheEncoderIsThisProgram) {
     }
 }
 
+// An MP3's and a WMA's tags beyond the properties that their documents carry arrive too: a
+// picture with its description, composer, disc, a MusicBrainz identifier; loudness measured
+// again, the album's dropped.
+TEST_F(CliFormatsTest, Mp3AndWmaKeepTheirOtherTagsAndLoudnessIsMeasuredAgain) {
+    const std::string wav = Path("music.wav");
+    ASSERT_TRUE(media::MakeMusicWav(wav, 44100, 2.0));
+    const std::string cover = Path("cover.png");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-f lavfi -i color=red:s=16x16 -frames:v 1 " + media::Quoted(cover)));
+    const std::string common = " -metadata title=Tide -metadata composer=Ebb -metadata REPLAYGAIN_TRACK_GAIN='-3.20 dB'"
+                               " -metadata REPLAYGAIN_ALBUM_GAIN='-4.00 dB' ";
+    const std::string mp3 = Path("tide.mp3");
+    const std::string wma = Path("tide.wma");
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(wav) + " -i " + media::Quoted(cover) +
+                           " -map 0 -map 1 -c:a libmp3lame -b:a 128k -c:v copy -id3v2_version 3 -metadata disc=2"
+                           " -metadata MUSICBRAINZ_TRACKID=4c0f -metadata:s:v title=Front" + common +
+                           media::Quoted(mp3)));
+    ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(wav) + " -c:a wmav2 -b:a 128k" + common +
+                           media::Quoted(wma)));
+    const CliResult result = Run({"convert", mp3, wma});
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    for (const std::string& output : {Path("tide (1).mp3"), Path("tide (1).wma")}) {
+        SCOPED_TRACE(output);
+        EXPECT_EQ(media::ProbeTag(output, "title"), "Tide");
+        EXPECT_EQ(media::ProbeTag(output, "composer"), "Ebb");
+        EXPECT_EQ(media::ProbeTag(output, "REPLAYGAIN_ALBUM_GAIN"), "");
+        const auto [lufs, peak_db] = FfmpegLoudness(output, Path("ebur128.log"));
+        EXPECT_NEAR(std::atof(media::ProbeTag(output, "REPLAYGAIN_TRACK_GAIN").c_str()), -18.0 - lufs, 0.1);
+        EXPECT_NEAR(20 * std::log10(std::atof(media::ProbeTag(output, "REPLAYGAIN_TRACK_PEAK").c_str())), peak_db,
+                    0.1);
+    }
+    const std::string out_mp3 = Path("tide (1).mp3");
+    EXPECT_EQ(media::ProbeTag(out_mp3, "disc"), "2");
+    EXPECT_EQ(media::ProbeTag(out_mp3, "MUSICBRAINZ_TRACKID"), "4c0f");
+    // The picture, as ffmpeg shows an attached one: a PNG stream with its description.
+    EXPECT_TRUE(media::Run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + media::Quoted(out_mp3) +
+                           " | grep -qx png"));
+    EXPECT_TRUE(media::Run("ffprobe -v error -show_entries stream_tags=title -of csv=p=0 " + media::Quoted(out_mp3) +
+                           " | grep -qx Front"));
+}
+
 // The chunks of a RIFF or FORM file's top level, by id, each body as it stands.
 std::multimap<std::string, std::vector<uint8_t>> TopChunks(const std::string& path) {
     const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
