@@ -12,6 +12,7 @@
 #include "formats/wav_data.h"
 #include "platform/file_system.h"
 #include "wm/decoding_graph.h"
+#include "wm/graph_failure.h"
 
 namespace chm {
 namespace {
@@ -29,12 +30,9 @@ struct EncoderDeleter {
 // The container that holds samples of `bits`: 8, 16, 24 or 32.
 int ContainerBits(int bits) { return bits <= 8 ? 8 : bits <= 16 ? 16 : bits <= 24 ? 24 : 32; }
 
+// Where in the stream `frame` lies, as the other decode failures say it.
 std::string ClockText(uint64_t frame, uint32_t rate) {
-    const uint64_t centis = rate ? frame * 100 / rate : 0;
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(centis / 6000),
-                  static_cast<unsigned long long>(centis / 100 % 60), static_cast<unsigned long long>(centis % 100));
-    return text;
+    return chm::ClockText(rate ? static_cast<double>(frame) / rate : 0.0);
 }
 
 class Decode {

@@ -1,7 +1,6 @@
 #include "formats/float_aiff_writer.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
 #include <bit>
@@ -12,6 +11,7 @@
 
 #include "engine/task_progress.h"
 #include "formats/wav_data.h"
+#include "platform/file_mapping.h"
 #include "platform/file_system.h"
 #include "platform/unique_fd.h"
 
@@ -88,7 +88,9 @@ bool WriteSteps(const std::string& wav_path, const std::string& target, uint16_t
     if (!wav.Open(wav_path) || !wav.IsFloat()) return false;
     const uint64_t samples = wav.Frames() * wav.Channels();
     const UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out.IsValid() || !WriteAll(out.Get(), Header(wav, bits, samples * (bits / 8)))) {
+    const std::vector<uint8_t> header = Header(wav, bits, samples * (bits / 8));
+    uint64_t at = header.size();
+    if (!out.IsValid() || !WriteFileAt(out.Get(), header.data(), header.size(), 0)) {
         reason = "the output cannot be written";
         return false;
     }
@@ -98,10 +100,11 @@ bool WriteSteps(const std::string& wav_path, const std::string& target, uint16_t
         if (progress && progress->IsCancelled()) return false;
         const size_t n = block.size() / (wav.Bits() / 8);
         Convert(block.data(), n, wav.Bits(), bits, converted);
-        if (!WriteAll(out.Get(), converted)) {
+        if (!WriteFileAt(out.Get(), converted.data(), converted.size(), at)) {
             reason = "the output cannot be written";
             return false;
         }
+        at += converted.size();
         done += n;
         if (progress) progress->SetPercent(static_cast<float>(done * 100.0 / samples));
     }

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/file_mapping.h"
+
 namespace chm {
 namespace {
 
@@ -18,7 +20,7 @@ uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 bool ReadAt(int fd, uint64_t offset, void* into, size_t bytes) {
-    return ::pread(fd, into, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes);
+    return ReadFileAt(fd, into, bytes, offset) == static_cast<int64_t>(bytes);
 }
 
 }  // namespace
@@ -66,16 +68,6 @@ std::span<const uint8_t> WavData::Next(size_t max_frames) {
     }
     read_ += frames;
     return block_;
-}
-
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace chm

@@ -43,7 +43,4 @@ private:
     std::vector<uint8_t> block_;
 };
 
-// Writes every byte, or false.
-bool WriteAll(int fd, std::span<const uint8_t> bytes);
-
 }  // namespace chm

@@ -24,15 +24,6 @@ std::string Upper(std::string text) {
     return text;
 }
 
-bool IsLoudnessKey(const std::string& key) {
-    static const char* const kKeys[] = {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK",  "REPLAYGAIN_TRACK_RANGE",
-                                        "REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK",  "REPLAYGAIN_ALBUM_RANGE",
-                                        "REPLAYGAIN_REFERENCE_LOUDNESS", "R128_TRACK_GAIN", "R128_ALBUM_GAIN",
-                                        "ITUNNORM"};
-    const std::string upper = Upper(key);
-    return std::any_of(std::begin(kKeys), std::end(kKeys), [&](const char* k) { return upper == k; });
-}
-
 std::string Fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -45,6 +36,21 @@ struct Ebur128Deleter {
 
 }  // namespace
 
+bool IsLoudnessKey(const std::string& key) {
+    const std::string upper = Upper(key);
+    return upper.starts_with("REPLAYGAIN_") || upper.starts_with("R128_") || upper == "ITUNNORM";
+}
+
+LoudnessFamilies TrackLoudnessOf(const std::string& key) {
+    const std::string upper = Upper(key);
+    return {upper == "REPLAYGAIN_TRACK_GAIN", upper == "R128_TRACK_GAIN"};
+}
+
+bool IsEncoderSettingsKey(const std::string& key) {
+    const std::string upper = Upper(key);
+    return upper == "ENCODING" || upper == "ENCODERSETTINGS" || upper == "ENCODER_OPTIONS";
+}
+
 LoudnessFamilies TakeLoudnessTags(TagFields& fields) {
     LoudnessFamilies families;
     for (auto it = fields.begin(); it != fields.end();) {
@@ -52,9 +58,9 @@ LoudnessFamilies TakeLoudnessTags(TagFields& fields) {
             ++it;
             continue;
         }
-        const std::string upper = Upper(it->first);
-        if (upper == "REPLAYGAIN_TRACK_GAIN") families.replaygain = true;
-        if (upper == "R128_TRACK_GAIN") families.r128 = true;
+        const LoudnessFamilies family = TrackLoudnessOf(it->first);
+        families.replaygain |= family.replaygain;
+        families.r128 |= family.r128;
         it = fields.erase(it);
     }
     return families;
@@ -69,7 +75,7 @@ void NameThisProgramAsEncoder(TagFields& fields, AudioFileType type) {
         if (upper == "ENCODER" || (mp4 && upper == "ENCODEDBY")) {
             it->second = {std::string("tavorin-chm ") + CHM_VERSION};
             ++it;
-        } else if (upper == "ENCODING" || upper == "ENCODERSETTINGS" || upper == "ENCODER_OPTIONS") {
+        } else if (IsEncoderSettingsKey(it->first)) {
             it = fields.erase(it);
         } else {
             ++it;

@@ -20,6 +20,13 @@ struct LoudnessFamilies {
     bool Any() const { return replaygain || r128; }
 };
 
+// A loudness tag, of any family, track or album: REPLAYGAIN_*, R128_*, iTunNORM (any case).
+bool IsLoudnessKey(const std::string& key);
+// The family whose track gain the key is; none for any other key.
+LoudnessFamilies TrackLoudnessOf(const std::string& key);
+// The settings of the source's encoder, which describe nothing of the output.
+bool IsEncoderSettingsKey(const std::string& key);
+
 // Takes every loudness tag out of `fields` (track and album, ReplayGain, R128, iTunNORM): an
 // album gain is not measured again, a mono album being another album. Says which track
 // families were there.

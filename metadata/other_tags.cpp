@@ -27,7 +27,7 @@ std::string Upper(std::string text) {
 }
 
 // The frames that the properties write (TagLib reads a v2.3 TYER as TDRC), and those that
-// became false: loudness, the encoder's settings.
+// became false: loudness, the encoder's name and settings.
 bool IsCarriedFrame(const TagLib::ID3v2::Frame& frame) {
     static const char* const kSkipped[] = {"TIT2", "COMM", "TPE1", "TALB", "TDRC", "TYER", "TRCK", "TCON",
                                            "USLT", "TPE2", "TIT3", "POPM", "RVA2", "RVAD", "RGAD", "TSSE"};
@@ -35,11 +35,8 @@ bool IsCarriedFrame(const TagLib::ID3v2::Frame& frame) {
     if (std::any_of(std::begin(kSkipped), std::end(kSkipped), [&](const char* skipped) { return id == skipped; }))
         return false;
     if (const auto* user = dynamic_cast<const TagLib::ID3v2::UserTextIdentificationFrame*>(&frame)) {
-        TagFields probe{{user->description().to8Bit(true), {}}};
-        NameThisProgramAsEncoder(probe, AudioFileType::Mp3);
-        const std::string key = Upper(user->description().to8Bit(true));
-        return !TakeLoudnessTags(probe).Any() && probe.size() == 1 && key != "ENCODER" &&
-               key.rfind("REPLAYGAIN_", 0) != 0 && key.rfind("R128_", 0) != 0;
+        const std::string key = user->description().to8Bit(true);
+        return !IsLoudnessKey(key) && !IsEncoderSettingsKey(key) && Upper(key) != "ENCODER";
     }
     return true;
 }
@@ -54,11 +51,11 @@ bool IsCarriedAttribute(const std::string& name) {
     const std::string key = Upper(name);
     if (std::any_of(std::begin(kSkipped), std::end(kSkipped), [&](const char* skipped) { return key == skipped; }))
         return false;
-    return key.rfind("WMFSDK", 0) != 0 && key.rfind("WM/WMADRC", 0) != 0 && key.rfind("REPLAYGAIN_", 0) != 0 &&
-           key.rfind("R128_", 0) != 0;
+    return !key.starts_with("WMFSDK") && !key.starts_with("WM/WMADRC") && !IsLoudnessKey(name);
 }
 
-bool HasTrackLoudness(const std::string& key) { return Upper(key) == "REPLAYGAIN_TRACK_GAIN"; }
+// The ReplayGain family is the one ID3 and ASF carry loudness in.
+bool HasTrackLoudness(const std::string& key) { return TrackLoudnessOf(key).replaygain; }
 
 }  // namespace
 

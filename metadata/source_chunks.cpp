@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/file_mapping.h"
 #include "platform/unique_fd.h"
 
 namespace chm {
@@ -29,19 +30,7 @@ void Put32(uint8_t* p, uint32_t value, bool big) {
 }
 
 bool ReadAt(int fd, uint64_t offset, void* into, size_t bytes) {
-    return ::pread(fd, into, bytes, static_cast<off_t>(offset)) == static_cast<ssize_t>(bytes);
-}
-
-bool WriteAt(int fd, uint64_t offset, const void* from, size_t bytes) {
-    const auto* p = static_cast<const uint8_t*>(from);
-    while (bytes > 0) {
-        const ssize_t n = ::pwrite(fd, p, bytes, static_cast<off_t>(offset));
-        if (n <= 0) return false;
-        p += n;
-        offset += static_cast<uint64_t>(n);
-        bytes -= static_cast<size_t>(n);
-    }
-    return true;
+    return ReadFileAt(fd, into, bytes, offset) == static_cast<int64_t>(bytes);
 }
 
 bool IsCarried(const std::string& id, const std::vector<uint8_t>& body, bool aiff) {
@@ -149,7 +138,7 @@ bool SourceChunks::AppendTo(const std::string& output) const {
     if (riff_size > UINT32_MAX) return false;
     std::array<uint8_t, 4> size{};
     Put32(size.data(), static_cast<uint32_t>(riff_size), big_endian_);
-    if (!WriteAt(fd.Get(), end, tail.data(), tail.size()) || !WriteAt(fd.Get(), 4, size.data(), 4)) {
+    if (!WriteFileAt(fd.Get(), tail.data(), tail.size(), end) || !WriteFileAt(fd.Get(), size.data(), 4, 4)) {
         // Back to the output as it was: its own size field is written last.
         const bool restored = ::ftruncate(fd.Get(), static_cast<off_t>(end)) == 0;
         static_cast<void>(restored);  // a failed write fails the carry either way
