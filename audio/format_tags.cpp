@@ -18,6 +18,8 @@
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -274,6 +276,106 @@ int AacChannels(TagLib::MP4::File& file) {
     return 0;
 }
 
+// ---------------------------------------------------------------------------------------------
+// iTunes' free-form atoms ("----:com.apple.iTunes:NAME"): TagLib maps only the names it knows to
+// keys, and its writer refuses the others; every other name is a key of its own.
+
+const TagLib::String kFreeformPrefix = "----:com.apple.iTunes:";
+
+void ReadFreeformItems(TagLib::MP4::File& file, std::map<std::string, std::vector<std::string>>& fields) {
+    if (!file.tag()) return;
+    for (const auto& [name, item] : file.tag()->itemMap()) {
+        if (!name.startsWith(kFreeformPrefix)) continue;
+        const std::string key = FromTag(name.substr(kFreeformPrefix.size()).upper());
+        if (fields.contains(key)) continue;
+        for (const auto& value : item.toStringList()) fields[key].push_back(FromTag(value));
+    }
+}
+
+void WriteFreeformItems(TagLib::MP4::File& file, const TagLib::PropertyMap& refused) {
+    for (const auto& [key, values] : refused)
+        if (!key.isEmpty() && !values.isEmpty()) file.tag()->setItem(kFreeformPrefix + key, TagLib::MP4::Item(values));
+}
+
+// ---------------------------------------------------------------------------------------------
+// QuickTime metadata: the "mdta" handler's numbered items, whose names are in a "keys" box
+// (ffmpeg's -movflags use_metadata_tags, cameras and phones). TagLib reads only iTunes atoms, so
+// without this they would be lost without a word.
+
+uint32_t BigEndian32(const TagLib::ByteVector& data, size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(data[at])) << 24 |
+           static_cast<uint32_t>(static_cast<unsigned char>(data[at + 1])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(data[at + 2])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(data[at + 3]));
+}
+
+// The boxes within data[begin, end): type and body, each within the bounds.
+template <typename Visit>
+void ForEachBox(const TagLib::ByteVector& data, size_t begin, size_t end, Visit visit) {
+    while (begin + 8 <= end) {
+        const size_t size = BigEndian32(data, begin);
+        if (size < 8 || size > end - begin) return;
+        visit(data.mid(static_cast<unsigned>(begin + 4), 4), begin + 8, begin + size);
+        begin += size;
+    }
+}
+
+// The common key of a QuickTime key, with or without Apple's prefix.
+std::string CommonKeyOf(std::string key) {
+    static const std::string kApple = "com.apple.quicktime.";
+    if (key.starts_with(kApple)) key.erase(0, kApple.size());
+    static const std::pair<const char*, const char*> kKnown[] = {
+        {"title", "TITLE"},       {"artist", "ARTIST"},           {"album", "ALBUM"},
+        {"album_artist", "ALBUMARTIST"}, {"albumartist", "ALBUMARTIST"}, {"date", "DATE"},
+        {"year", "DATE"},          {"creationdate", "DATE"},       {"comment", "COMMENT"},
+        {"description", "COMMENT"}, {"genre", "GENRE"},            {"track", "TRACKNUMBER"},
+        {"disc", "DISCNUMBER"},    {"composer", "COMPOSER"},       {"lyrics", "LYRICS"},
+        {"copyright", "COPYRIGHT"}, {"encoder", "ENCODER"},        {"software", "ENCODER"}};
+    for (const auto& [quicktime, common] : kKnown)
+        if (key == quicktime) return common;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::toupper(c); });
+    return key;
+}
+
+// Adds the text items of an "mdta" meta box to `fields`, under keys the fields lack.
+void ReadQuickTimeKeys(TagLib::MP4::File& file, std::map<std::string, std::vector<std::string>>& fields) {
+    TagLib::MP4::Atoms atoms(&file);
+    TagLib::MP4::Atom* meta = atoms.find("moov", "udta", "meta");
+    if (!meta) meta = atoms.find("moov", "meta");
+    if (!meta || meta->length < 16 || meta->length > (1 << 24)) return;
+    file.seek(meta->offset);
+    const TagLib::ByteVector data = file.readBlock(static_cast<unsigned long>(meta->length));
+    if (data.size() != static_cast<unsigned>(meta->length)) return;
+    // QuickTime's meta box has no version field; iTunes' has.
+    const size_t first = data.mid(12, 4) == "hdlr" ? 8 : 12;
+    bool mdta = false;
+    std::vector<std::string> names;
+    std::map<std::string, std::vector<std::string>> found;
+    ForEachBox(data, first, data.size(), [&](const TagLib::ByteVector& type, size_t body, size_t end) {
+        if (type == "hdlr" && end - body >= 12) {
+            mdta = data.mid(static_cast<unsigned>(body + 8), 4) == "mdta";
+        } else if (type == "keys" && end - body >= 8) {
+            ForEachBox(data, body + 8, end, [&](const TagLib::ByteVector& space, size_t at, size_t stop) {
+                names.push_back(space == "mdta" ? std::string(data.data() + at, stop - at) : std::string());
+            });
+        } else if (type == "ilst") {
+            ForEachBox(data, body, end, [&](const TagLib::ByteVector& index, size_t at, size_t stop) {
+                const uint32_t number = BigEndian32(index, 0);
+                if (number == 0 || number > names.size() || names[number - 1].empty()) return;
+                ForEachBox(data, at, stop, [&](const TagLib::ByteVector& kind, size_t value, size_t value_end) {
+                    // Well-known type 1: UTF-8 text; after it, the locale.
+                    if (kind != "data" || value_end - value < 8 || BigEndian32(data, value) != 1) return;
+                    const std::string text(data.data() + value + 8, value_end - value - 8);
+                    found[CommonKeyOf(names[number - 1])].push_back(text);
+                });
+            });
+        }
+    });
+    if (!mdta) return;
+    for (auto& [key, values] : found)
+        if (!fields.contains(key)) fields[key] = std::move(values);
+}
+
 }  // namespace
 
 bool ProbeFormatFile(VeFormatMediaInfo& info, const std::string& path) {
@@ -330,6 +432,13 @@ bool VeFormatTags::Read(const std::string& path, AudioFileType type) {
             for (const auto& value : values) texts.push_back(FromTag(value));
         }
         pictures = ReadPictures(tagged);
+        if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(tagged.file.get()); wav && wav->hasInfoTag())
+            for (const auto& [id, text] : wav->InfoTag()->fieldListMap())
+                if (id != "ISFT" && !text.isEmpty()) riff_info[std::string(id.data(), id.size())] = FromTag(text);
+        if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(tagged.file.get())) {
+            ReadFreeformItems(*mp4, fields);
+            ReadQuickTimeKeys(*mp4, fields);
+        }
         return true;
     } catch (const std::exception&) {
         Clear();
@@ -353,7 +462,11 @@ bool VeFormatTags::Write(const std::string& path, AudioFileType type) const {
             for (const auto& value : values) texts.append(ToTag(value));
             map.insert(ToTag(key), texts);
         }
-        tagged.file->setProperties(map);
+        const TagLib::PropertyMap refused = tagged.file->setProperties(map);
+        if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(tagged.file.get())) WriteFreeformItems(*mp4, refused);
+        if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(tagged.file.get()))
+            for (const auto& [id, text] : riff_info)
+                if (id.size() == 4) wav->InfoTag()->setFieldText(TagLib::ByteVector(id.data(), 4), ToTag(text));
         WritePictures(tagged, pictures);
         Check(tagged.file->save(), "the tags could not be saved");
         // The new contents take the file's place only once they are complete on disk.
@@ -370,6 +483,7 @@ bool VeFormatTags::Write(const std::string& path, AudioFileType type) const {
 void VeFormatTags::Clear() {
     fields.clear();
     pictures.clear();
+    riff_info.clear();
 }
 
 }  // namespace chm

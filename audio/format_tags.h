@@ -45,6 +45,9 @@ class VeFormatTags {
 public:
     std::map<std::string, std::vector<std::string>> fields;
     std::vector<VeTagPicture> pictures;
+    // A WAV's LIST/INFO fields by their chunk ids (INAM, IART, ICMT, ...), beside its ID3 chunk,
+    // whose fields are the keys above. The writing software's name (ISFT) is not the output's.
+    std::map<std::string, std::string> riff_info;
 
     // Fills the record from the file; a file that cannot be read as its type gives an empty
     // record and false.
@@ -57,7 +60,7 @@ public:
     bool Write(const std::string& path) const;
     // The same for a file whose type its path does not tell (an output that has no name yet).
     bool Write(const std::string& path, AudioFileType type) const;
-    bool HasContent() const { return !fields.empty() || !pictures.empty(); }
+    bool HasContent() const { return !fields.empty() || !pictures.empty() || !riff_info.empty(); }
     void Clear();
 };
 

@@ -23,6 +23,7 @@
 #include "formats/format_document.h"
 #include "formats/format_presets.h"
 #include "formats/stream_content.h"
+#include "metadata/carried_check.h"
 #include "metadata/carried_metadata.h"
 #include "metadata/other_tags.h"
 #include "wm/wma_document.h"
@@ -213,6 +214,11 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
             // The tags of an MP3 or WMA beyond the properties its document carried.
             if (result && (type == AudioFileType::Mp3 || type == AudioFileType::Wma))
                 CarryOtherTags(item.Path(), output.Path(), type);
+            // Read back: what did not arrive is said, never lost without a word.
+            if (result && type != AudioFileType::Unsupported)
+                if (const std::string note = NotCarriedNote(TagsNotCarried(item.Path(), output.Path(), type));
+                    !note.empty())
+                    progress.AddNote(note);
             // 5. Only a whole output gets its name: a writer that finished after a cancel came
             //    made nothing the user gets, and a failed or cancelled file's output vanishes
             //    with `output`.
@@ -257,6 +263,7 @@ bool ConversionWorker::ConvertWavFile(const std::string& input_path, const std::
     if (result) {
         CarriedMetadata carried;
         carried.Read(input_path, AudioFileType::Wav);
+        carried.SetMethod(job_.Method());
         if (carried.HasContent())
             carried.Write(output_path, AudioFileType::Wav, [&](PcmReceiver& meter) {
                 return DecodeToPcm(output_path, meter, nullptr, PcmDepth::Float, 0.0, AudioFileType::Wav);

@@ -18,7 +18,7 @@ void CarriedMetadata::Write(const std::string& output, AudioFileType type,
         if (decode(meter) && meter.Result()) AddLoudnessTags(tags.fields, loudness_, *meter.Result());
     }
     if (tags.HasContent()) tags.Write(output, type);
-    chunks_.AppendTo(output);
+    chunks_.AppendTo(output, method_);
 }
 
 }  // namespace chm

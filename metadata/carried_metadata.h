@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "audio/audio_file_type.h"
@@ -18,6 +19,8 @@ class CarriedMetadata {
 public:
     // Reads the source as `type` (what it holds, whatever its name).
     void Read(const std::string& source, AudioFileType type);
+    // The fold's method, for the description of the channels (iXML's track list).
+    void SetMethod(int method) { method_ = method; }
     bool HasContent() const { return tags_.HasContent() || loudness_.Any() || !chunks_.IsEmpty(); }
     const VeFormatTags& Tags() const { return tags_; }
 
@@ -31,6 +34,7 @@ private:
     VeFormatTags tags_;
     LoudnessFamilies loudness_;
     SourceChunks chunks_;
+    std::optional<int> method_;
 };
 
 }  // namespace chm

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstring>
 
+#include <tinyxml2.h>
+
 #include "platform/file_mapping.h"
 #include "platform/unique_fd.h"
 
@@ -61,7 +63,54 @@ std::vector<uint8_t> BextForOutput(std::vector<uint8_t> body, uint32_t rate, uin
     return body;
 }
 
+tinyxml2::XMLElement* ChildNamed(tinyxml2::XMLElement* parent, const char* name) {
+    return parent ? parent->FirstChildElement(name) : nullptr;
+}
+
+std::string TextOf(tinyxml2::XMLElement* element) {
+    const char* text = element ? element->GetText() : nullptr;
+    return text ? text : "";
+}
+
+void SetText(tinyxml2::XMLElement* parent, const char* name, const std::string& text) {
+    tinyxml2::XMLElement* element = ChildNamed(parent, name);
+    if (!element) element = parent->InsertNewChildElement(name);
+    element->SetText(text.c_str());
+}
+
 }  // namespace
+
+std::vector<uint8_t> IxmlForMono(const std::vector<uint8_t>& body, int method) {
+    // Recorders pad the chunk with NULs after the document.
+    const auto end = std::find(body.begin(), body.end(), uint8_t{0});
+    tinyxml2::XMLDocument document;
+    if (document.Parse(reinterpret_cast<const char*>(body.data()), static_cast<size_t>(end - body.begin())) !=
+        tinyxml2::XML_SUCCESS)
+        return body;
+    tinyxml2::XMLElement* list = ChildNamed(document.FirstChildElement("BWFXML"), "TRACK_LIST");
+    if (!list) return body;
+    // The tracks by their place in the interleave, the order of the list where it is not given.
+    std::vector<tinyxml2::XMLElement*> tracks;
+    for (auto* track = list->FirstChildElement("TRACK"); track; track = track->NextSiblingElement("TRACK"))
+        tracks.push_back(track);
+    if (tracks.size() != 2) return body;
+    if (TextOf(ChildNamed(tracks[0], "INTERLEAVE_INDEX")) == "2" && TextOf(ChildNamed(tracks[1], "INTERLEAVE_INDEX")) == "1")
+        std::swap(tracks[0], tracks[1]);
+    const bool mix = method == static_cast<int>(ConversionMethod::MixChannels);
+    tinyxml2::XMLElement* kept = mix || method == static_cast<int>(ConversionMethod::KeepLeft) ? tracks[0] : tracks[1];
+    if (mix) {
+        const std::string left = TextOf(ChildNamed(tracks[0], "NAME"));
+        const std::string right = TextOf(ChildNamed(tracks[1], "NAME"));
+        if (!left.empty() || !right.empty()) SetText(kept, "NAME", left + " + " + right);
+    }
+    SetText(kept, "INTERLEAVE_INDEX", "1");
+    list->DeleteChild(kept == tracks[0] ? tracks[1] : tracks[0]);
+    SetText(list, "TRACK_COUNT", "1");
+    tinyxml2::XMLPrinter printer;
+    document.Print(&printer);
+    const auto* text = reinterpret_cast<const uint8_t*>(printer.CStr());
+    return std::vector<uint8_t>(text, text + printer.CStrSize() - 1);
+}
 
 bool SourceChunks::Read(const std::string& path) {
     chunks_.clear();
@@ -94,7 +143,7 @@ bool SourceChunks::Read(const std::string& path) {
     return true;
 }
 
-bool SourceChunks::AppendTo(const std::string& output) const {
+bool SourceChunks::AppendTo(const std::string& output, std::optional<int> method) const {
     if (chunks_.empty()) return true;
     const UniqueFd fd(::open(output.c_str(), O_RDWR | O_CLOEXEC));
     struct stat st {};
@@ -126,7 +175,8 @@ bool SourceChunks::AppendTo(const std::string& output) const {
     std::vector<uint8_t> tail;
     if (end & 1) tail.push_back(0);
     for (const SourceChunk& chunk : chunks_) {
-        const std::vector<uint8_t> body = chunk.id == "bext" ? BextForOutput(chunk.body, rate, bits, is_float) : chunk.body;
+        std::vector<uint8_t> body = chunk.id == "bext" ? BextForOutput(chunk.body, rate, bits, is_float) : chunk.body;
+        if (chunk.id == "iXML" && method) body = IxmlForMono(body, *method);
         std::array<uint8_t, 8> header{};
         std::memcpy(header.data(), chunk.id.data(), 4);
         Put32(header.data() + 4, static_cast<uint32_t>(body.size()), big_endian_);

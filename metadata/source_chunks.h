@@ -1,7 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "processing/channel_ops.h"
 
 namespace chm {
 
@@ -15,6 +18,11 @@ struct SourceChunk {
     std::vector<uint8_t> body;
 };
 
+// An iXML document whose TRACK_LIST describes the two channels of a stereo file, rewritten for
+// its mono output (`method` as the fold takes it): the kept channel's track (both names for a mix), at interleave index 1. Any
+// other document, or one that does not parse, comes back as it is.
+std::vector<uint8_t> IxmlForMono(const std::vector<uint8_t>& body, int method);
+
 class SourceChunks {
 public:
     // The chunks of the file's top level; none of a file that is neither RIFF WAVE nor FORM
@@ -25,9 +33,10 @@ public:
 
     // Appends the chunks to the complete output (same container as the source) and grows its
     // RIFF or FORM size to match. The bext chunk gets a line of coding history for this
-    // conversion and loses the loudness values that the fold made false. False, the output cut
-    // back to what it was, when it cannot be written.
-    bool AppendTo(const std::string& output) const;
+    // conversion and loses the loudness values that the fold made false; with the fold's method
+    // given, the iXML track list names the one track the output has. False, the output cut back
+    // to what it was, when it cannot be written.
+    bool AppendTo(const std::string& output, std::optional<int> method = std::nullopt) const;
 
 private:
     bool big_endian_ = false;  // AIFF

@@ -22,6 +22,7 @@
 #include "tests/audio/mp3_test_media.h"
 #include "tests/support/odd_media.h"
 #include "tests/support/spawn_signals.h"
+#include "tests/support/tag_pictures.h"
 #include "tests/support/test_files.h"
 
 extern char** environ;
@@ -751,6 +752,112 @@ TEST_F(CliFormatsTest, Mp3AndWmaKeepTheirOtherTagsAndLoudnessIsMeasuredAgain) {
                            " | grep -qx png"));
     EXPECT_TRUE(media::Run("ffprobe -v error -show_entries stream_tags=title -of csv=p=0 " + media::Quoted(out_mp3) +
                            " | grep -qx Front"));
+}
+
+// Every format's tags make the round trip: text (with a MusicBrainz identifier), two pictures
+// with their types and descriptions, and loudness measured again with the album's gone. Sources
+// by ffmpeg, pictures by ffmpeg or TagLib (where ffmpeg stores none); read back by ffprobe.
+TEST_F(CliFormatsTest, EveryFormatsTagsAndPicturesMakeTheRoundTrip) {
+    struct Row {
+        const char* name;
+        const char* ffmpeg;   // output options
+        bool ffmpeg_pictures; // else TagLib adds them
+        bool picture_types;   // MP4 cover art has neither type nor description
+        const char* loudness; // the track gain tag, or none
+        const char* tags = "title=Tide artist=Crew album=Shore composer=Ebb MUSICBRAINZ_TRACKID=4c0f";
+    };
+    const std::vector<Row> rows = {
+        {"t.mp3", "-c:a libmp3lame -b:a 128k -id3v2_version 3", true, true, "REPLAYGAIN_TRACK_GAIN"},
+        {"t.flac", "-c:a flac", true, true, "REPLAYGAIN_TRACK_GAIN"},
+        // TagLib writes a MusicBrainz identifier into ID3 as UFID, which ffprobe does not show.
+        {"t.aiff", "-write_id3v2 1", true, true, "REPLAYGAIN_TRACK_GAIN", "title=Tide artist=Crew album=Shore composer=Ebb"},
+        {"t.m4a", "-c:a aac -b:a 128k", true, false, nullptr, "title=Tide artist=Crew album=Shore composer=Ebb"},
+        // QuickTime keys, which TagLib does not read.
+        {"q.m4a", "-c:a aac -b:a 128k -movflags use_metadata_tags", false, false, "REPLAYGAIN_TRACK_GAIN",
+         "title=Tide artist=Crew album=Shore composer=Ebb sea=North"},
+        {"t.wma", "-c:a wmav2 -b:a 128k", false, true, "REPLAYGAIN_TRACK_GAIN"},
+        {"t.ogg", "-c:a libvorbis", false, true, "REPLAYGAIN_TRACK_GAIN"},
+        {"t.opus", "-c:a libopus", false, true, "R128_TRACK_GAIN"},
+        {"t.wav", "-c:a pcm_s16le", false, true, nullptr, "title=Tide artist=Crew album=Shore"},
+    };
+    const std::string wav = Path("music.wav");
+    ASSERT_TRUE(media::MakeMusicWav(wav, 48000, 2.0));
+    const std::vector<std::pair<std::string, test::TestPicture>> pictures = {
+        {"color=red:s=16x16", {"image/png", 3, "Front", {}}}, {"color=blue:s=8x8", {"image/png", 4, "Back", {}}}};
+    std::vector<test::TestPicture> images;
+    for (const auto& [source, picture] : pictures) {
+        const std::string png = Path(picture.description + ".png");
+        ASSERT_TRUE(media::Run(media::Ffmpeg() + "-f lavfi -i " + source + " -frames:v 1 " + media::Quoted(png)));
+        const std::vector<uint8_t> bytes = test::ReadFileBytes(png);
+        images.push_back(picture);
+        images.back().data.assign(bytes.begin(), bytes.end());
+    }
+    std::vector<std::string> args = {"convert"};
+    for (const Row& row : rows) {
+        std::string command = media::Ffmpeg() + "-i " + media::Quoted(wav);
+        if (row.ffmpeg_pictures)
+            command += " -i " + media::Quoted(Path("Front.png")) + " -i " + media::Quoted(Path("Back.png")) +
+                       " -map 0 -map 1 -map 2 -c:v copy -disposition:v attached_pic"
+                       " -metadata:s:v:0 title=Front -metadata:s:v:0 comment='Cover (front)'"
+                       " -metadata:s:v:1 title=Back -metadata:s:v:1 comment='Cover (back)'";
+        std::istringstream tags(row.tags);
+        for (std::string tag; tags >> tag;) command += " -metadata " + tag;
+        if (row.loudness)
+            command += row.loudness == std::string("R128_TRACK_GAIN")
+                           ? " -metadata R128_TRACK_GAIN=-820 -metadata R128_ALBUM_GAIN=-900"
+                           : " -metadata REPLAYGAIN_TRACK_GAIN='-3.20 dB' -metadata REPLAYGAIN_ALBUM_GAIN='-4.00 dB'";
+        ASSERT_TRUE(media::Run(command + " " + row.ffmpeg + " " + media::Quoted(Path(row.name)))) << row.name;
+        if (!row.ffmpeg_pictures && row.picture_types) {
+            ASSERT_TRUE(test::AddPicturesWithTaglib(Path(row.name), images)) << row.name;
+        }
+        args.push_back(Path(row.name));
+    }
+    const CliResult result = Run(args);
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_EQ(result.out.find("not carried"), std::string::npos) << result.out;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::filesystem::path name(row.name);
+        const std::string output = Path(name.stem().string() + " (1)" + name.extension().string());
+        ASSERT_NE(result.out.find("-> " + output), std::string::npos) << result.out;
+        // Ogg keeps its comments with the audio stream, the others with the file.
+        const bool ogg = name.extension() == ".ogg" || name.extension() == ".opus";
+        auto probe = [&](const std::string& streams, const std::string& entry) {
+            const std::string listed = Path("probe.txt");
+            EXPECT_TRUE(media::Run("ffprobe -v error " + streams + " -show_entries " + entry +
+                                   " -of default=nw=1:nk=1 " + media::Quoted(output) + " > " + media::Quoted(listed)));
+            return test::ReadTextFile(listed);
+        };
+        auto tag = [&](const std::string& key) {
+            std::string value = ogg ? probe("-select_streams a:0", "stream_tags=" + key) : probe("", "format_tags=" + key);
+            if (!value.empty() && value.back() == '\n') value.pop_back();
+            return value;
+        };
+        std::istringstream tags(row.tags);
+        for (std::string pair; tags >> pair;) {
+            const size_t equals = pair.find('=');
+            EXPECT_EQ(tag(pair.substr(0, equals)), pair.substr(equals + 1)) << pair;
+        }
+        if (row.loudness) {
+            const auto [lufs, peak_db] = FfmpegLoudness(output, Path("ebur128.log"));
+            const bool r128 = row.loudness == std::string("R128_TRACK_GAIN");
+            EXPECT_NEAR(std::atof(tag(row.loudness).c_str()) / (r128 ? 256.0 : 1.0), (r128 ? -23.0 : -18.0) - lufs, 0.1);
+            EXPECT_EQ(tag("REPLAYGAIN_ALBUM_GAIN") + tag("R128_ALBUM_GAIN"), "");
+        }
+        if (!row.ffmpeg_pictures && !row.picture_types) continue;
+        // Each picture, in order, with its description and type, its bytes as they went in.
+        if (row.picture_types) {
+            EXPECT_EQ(probe("-select_streams v", "stream_tags=title"), "Front\nBack\n");
+            EXPECT_EQ(probe("-select_streams v", "stream_tags=comment"), "Cover (front)\nCover (back)\n");
+        }
+        for (size_t i = 0; i < images.size(); ++i) {
+            const std::string extracted = Path("picture.bin");
+            ASSERT_TRUE(media::Run(media::Ffmpeg() + "-i " + media::Quoted(output) + " -map 0:v:" + std::to_string(i) +
+                                   " -c copy -f data " + media::Quoted(extracted)));
+            const std::vector<uint8_t> bytes = test::ReadFileBytes(extracted);
+            EXPECT_TRUE(std::vector<char>(bytes.begin(), bytes.end()) == images[i].data) << i;
+        }
+    }
 }
 
 // The chunks of a RIFF or FORM file's top level, by id, each body as it stands.
