@@ -1,7 +1,12 @@
 #pragma once
 #include <QString>
+#include <QStringList>
+
+class QTextStream;
 
 namespace chm {
+
+class MainFrame;
 
 // Exit codes of the process besides the loop's own (1 once the main window is destroyed).
 constexpr int kExitNoGstreamer = -1;
@@ -15,12 +20,21 @@ const QString& NotInstalledMessage();
 // user closes it.
 void ShowNotInstalledMessage();
 
-// The program: checks the media framework and the filter library, makes and shows the main
-// window and runs the loop until the window is destroyed. The command line is not read. Needs
-// the QApplication to exist; returns the process's exit code.
-int RunProgram();
+// The files and folders a start was given ("Open With" from a file manager): each argument an
+// existing path, made absolute from the working folder. An option or a missing path is left out
+// with one line on `errors`; after "--" every argument is a path.
+QStringList StartPaths(const QStringList& arguments, QTextStream& errors);
 
-// The entry point's work: the application object around RunProgram.
-int RunTavorin(char* program_name);
+// Adds the start's paths to the frame's list as a drop adds them (filtered the same way).
+void AddStartPaths(MainFrame& frame, const QStringList& paths);
+
+// The program: checks the media framework and the filter library, makes and shows the main
+// window, adds the start's paths and runs the loop until the window is destroyed. Needs the
+// QApplication to exist; returns the process's exit code.
+int RunProgram(const QStringList& start_paths = {});
+
+// The entry point's work: the application object around RunProgram. Qt gets only the program's
+// name; the other arguments are the start's paths.
+int RunTavorin(int argc, char** argv);
 
 }  // namespace chm

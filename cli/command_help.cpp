@@ -30,7 +30,8 @@ constexpr OptionRow kConvertOptions[] = {
     {"-j, --jobs", "N",
      "convert up to N files at once, each on a worker of its own; the lines still come in the order "
      "of the inputs, and 1 converts one file after another",
-     "the number of processors this process may run on"},
+     "the number of processors this process may run on, fewer where the temporary folder cannot hold the "
+     "samples of that many files at once: about 8 bytes per stereo frame, 1.3 GB for an hour at 44.1 kHz"},
     {"--keep-dates", "", "give each mono file the modification and access times of its stereo original",
      "the time of the conversion"},
     {"-h, --help", "", "show this help and exit", ""},
@@ -104,9 +105,9 @@ const CommandHelp kProgramHelp = {
 
 const CommandHelp kConvertHelp = {
     kConvertUsage,
-    "Converts each stereo FILE (WAV: .wav, .pcm; MP3: .mp3; WMA: .wma) into a mono file of the same "
-    "format, as the program's Convert button does: a PCM WAV, a VBR MP3 or a WMA file that keeps the "
-    "title, artist and other properties of its source. An output is named like its source; a name "
+    "Converts each stereo FILE (WAV: .wav, .pcm; MP3: .mp3; WMA: .wma; FLAC: .flac; Ogg Vorbis: .ogg, .oga; "
+    "Opus: .opus; AAC: .m4a; AIFF: .aif, .aiff) into a mono file of the format its audio is in, as the "
+    "program's Convert button does, keeping the title, artist, pictures and other tags of its source. An output is named like its source; a name "
     "that is taken gets the next free number in brackets, so nothing is ever overwritten. A line per file and the "
     "report's sentence go to standard output, a live progress line to standard error when it is a "
     "terminal. A failed or stopped file leaves no output behind. After --, every argument is a file.",
@@ -130,7 +131,7 @@ const CommandHelp kConvertHelp = {
 const CommandHelp kScanHelp = {
     kScanUsage,
     "Searches FOLDER as the program's search wizard does and writes every file it recommends for "
-    "conversion (a WAV, MP3 or WMA file that is not already mono) on standard output, one path per "
+    "conversion (a WAV, MP3, WMA, FLAC, Ogg Vorbis, Opus, AAC or AIFF file that is not already mono) on standard output, one path per "
     "line, in the order found. A live status line goes to standard error when it is a terminal, and "
     "the number of files found goes there at the end. After --, the argument is the folder.",
     kScanOptions,

@@ -1,7 +1,6 @@
 #include "cli/convert_command.h"
 
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,10 +12,12 @@
 
 #include "audio/audio_file_type.h"
 #include "cli/cli_port.h"
+#include "cli/progress_line_text.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
 #include "engine/conversion_worker.h"
 #include "engine/file_list_item.h"
+#include "engine/store_room.h"
 #include "engine/task_progress.h"
 
 namespace chm {
@@ -39,39 +40,9 @@ bool IsTouched(const TaskProgress& progress) {
     return progress.Total() > 0 || progress.IsCancelled() || progress.IsFailed();
 }
 
-// Starts of the UTF-8 characters, so that a shortened name never splits one.
-std::vector<size_t> CharacterStarts(const std::string& text) {
-    std::vector<size_t> starts;
-    for (size_t i = 0; i < text.size(); ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
-    return starts;
-}
-
-// Keeps both ends of a name that does not fit, as the list's path ellipsis does.
-std::string ElideMiddle(const std::string& text, size_t width) {
-    const std::vector<size_t> starts = CharacterStarts(text);
-    if (starts.size() <= width) return text;
-    if (width < 5) return text.substr(0, starts[width]);
-    const size_t head = (width - 3) / 2;
-    const size_t tail = width - 3 - head;
-    return text.substr(0, starts[head]) + "..." + text.substr(starts[starts.size() - tail]);
-}
-
-size_t TerminalColumns() {
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-// What the live line shows of one running file.
-struct RunningFile {
-    std::string name;
-    int percent;
-};
-
 // The live line on a terminal. One file at a time: file n of N, its name and percentage. More:
-// the files done of all and each running file's percentage. Drawn only when what it shows
-// changes, so a burst of progress messages costs no terminal output.
+// the files done of all and the running files' percentages, as many as fit. Drawn only when what
+// it shows changes, so a burst of progress messages costs no terminal output.
 class ProgressLine {
 public:
     ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
@@ -99,16 +70,7 @@ private:
         for (const RunningFile& file : files) key += file.name + '\0' + std::to_string(file.percent) + '\0';
         if (shown_ && key == key_) return;
         key_ = std::move(key);
-        // Every file gets an equal share of the columns left after the fixed parts.
-        const size_t columns = TerminalColumns();
-        size_t fixed = prefix.size() + 1;
-        for (const RunningFile& file : files) fixed += std::to_string(file.percent).size() + 5;  // " NN% | "
-        const size_t room = columns > fixed ? (columns - fixed) / std::max<size_t>(files.size(), 1) : 1;
-        std::string line = prefix;
-        for (size_t i = 0; i < files.size(); ++i) {
-            if (i > 0) line += " | ";
-            line += ElideMiddle(files[i].name, std::max<size_t>(room, 1)) + " " + std::to_string(files[i].percent) + "%";
-        }
+        const std::string line = FitProgressLine(prefix, files, TerminalColumns());
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         std::fflush(stderr);
         shown_ = true;
@@ -150,7 +112,13 @@ public:
         for (const std::string& file : options_.files) items_.push_back(std::make_unique<FileListItem>(file, window));
         states_.assign(items_.size(), State::kWaiting);
 
-        const size_t count = std::min(items_.size(), static_cast<size_t>(std::max(options_.jobs, 1)));
+        // Without --jobs: as many as there are processors, but no more than the temporary folder
+        // holds the samples of. Probing the files may start the media framework's threads, so
+        // only after the signals are taken.
+        const int jobs = options_.jobs > 0 ? options_.jobs
+                                           : JobsThatFit(UsableProcessorCount(), LargestTemporaryBytes(options_.files),
+                                                         TemporaryFolderFreeBytes());
+        const size_t count = std::min(items_.size(), static_cast<size_t>(jobs));
         for (size_t i = 0; i < count; ++i) {
             auto slot_port = std::make_shared<SlotPort>(port, i);
             slots_.push_back({slot_port, std::make_unique<ConversionWorker>(WindowHandle(slot_port)), kNone});

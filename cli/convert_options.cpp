@@ -158,7 +158,6 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
         error = "no input files";
         return false;
     }
-    if (options.jobs == 0) options.jobs = UsableProcessorCount();
     return true;
 }
 

@@ -12,7 +12,7 @@ extern const char* const kConvertUsage;
 struct ConvertOptions {
     int method = 0;              // a ConversionMethod value: 0 mix, 1 keep left, 2 keep right
     std::string output_folder;   // empty: each output beside its input
-    int jobs = 0;                // files converted at once; without --jobs, UsableProcessorCount()
+    int jobs = 0;                // files converted at once; 0: as many as fit (JobsThatFit)
     bool keep_dates = false;     // outputs take their source's modification time
     std::vector<std::string> files;  // in the order given
 };

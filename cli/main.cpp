@@ -11,9 +11,11 @@
 
 namespace {
 
+// The usage shown is that of what was misused: the program's own without a known command.
 int UsageError(const std::string& problem, const std::string& command) {
-    std::fprintf(stderr, "tavorin-chm: %s\n%s\n%s\n", problem.c_str(), chm::kConvertUsage,
-                 chm::HelpHint(command).c_str());
+    const std::string& program = chm::kProgramHelp.usage;
+    const std::string usage = command == "convert" ? chm::kConvertUsage : program.substr(0, program.find("\n\n"));
+    std::fprintf(stderr, "tavorin-chm: %s\n%s\n%s\n", problem.c_str(), usage.c_str(), chm::HelpHint(command).c_str());
     return chm::kExitUsage;
 }
 

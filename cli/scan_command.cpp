@@ -2,7 +2,6 @@
 
 #include <signal.h>
 #include <unistd.h>
-#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "cli/cli_port.h"
 #include "cli/command_help.h"
 #include "cli/convert_command.h"
+#include "cli/progress_line_text.h"
 #include "cli/standard_output.h"
 #include "cli/stop_signals.h"
 #include "platform/file_system.h"
@@ -65,20 +65,6 @@ std::optional<ScanOptions> ParseScanArguments(std::span<const std::string> argum
     }
     options.folder = folders.front();
     return options;
-}
-
-size_t TerminalColumns() {
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-// Starts of the UTF-8 characters, so that a shortened path never splits one.
-std::vector<size_t> CharacterStarts(const std::string& text) {
-    std::vector<size_t> starts;
-    for (size_t i = 0; i < text.size(); ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
-    return starts;
 }
 
 // The path ellipsis: the file name stays whole as long as it fits, the folder part gives way

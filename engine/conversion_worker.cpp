@@ -17,6 +17,7 @@
 #include "engine/paths.h"
 #include "engine/task_progress.h"
 #include "platform/file_system.h"
+#include "platform/no_room.h"
 #include "audio/temp_file.h"
 #include "platform/temp_files.h"
 #include "platform/unnamed_file.h"
@@ -41,6 +42,8 @@ enum class Step { kRead, kFold, kWrite };
 
 // Why a step failed, when it did not say: the file or the output folder looked at again.
 std::string StepFailure(Step step, const std::string& input_path, const std::string& output_path) {
+    // The sample stores of reading and folding live in the temporary folder.
+    if (TakeNoRoom() && step != Step::kWrite) return "the temporary folder is full";
     switch (step) {
         case Step::kRead:
             return ReaderFailure(input_path, GetAudioFileType(input_path));
@@ -63,6 +66,7 @@ template <typename Run>
 bool RunStep(TaskProgress& progress, uint32_t budget, Step step, const std::string& input_path,
              const std::string& output_path, Run run) {
     auto child = progress.MakeChild(budget);
+    TakeNoRoom();  // only this step's writes count
     const bool ok = run(*child);
     if (!ok && !child->IsCancelled() && progress.FailureReason().empty())
         child->Fail(StepFailure(step, input_path, output_path));

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/no_room.h"
+
 namespace chm {
 
 MappedView MappedView::Map(int fd, uint64_t offset, size_t size, bool writable) {
@@ -53,6 +55,7 @@ bool WriteFileAt(int fd, const void* buffer, size_t n, uint64_t offset) {
     while (done < n) {
         const ssize_t put = ::pwrite(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
         if (put < 0 && errno == EINTR) continue;
+        if (put < 0) NoteIfNoRoom(errno);
         if (put <= 0) return false;
         done += static_cast<size_t>(put);
     }
@@ -67,6 +70,7 @@ bool ExtendFile(int fd, uint64_t size) {
     if (result == 0) return true;
     // File systems without fallocate still extend with zeros; a full disk stays an error.
     if (result == EOPNOTSUPP || result == EINVAL) return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    NoteIfNoRoom(result);
     return false;
 }
 

@@ -79,7 +79,7 @@ done
 [ -z "$(ls -A "$work/elsewhere")" ] || fail "tavorin-chm wrote into its working folder"
 
 step "the program, started from its desktop entry under Xvfb"
-exec_line=$(sed -n 's/^Exec=//p' "/usr/share/applications/$package_name.desktop")
+exec_line=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "/usr/share/applications/$package_name.desktop")
 program=$(command -v "$exec_line") || fail "the desktop entry's Exec=$exec_line is not on PATH"
 [ "$program" = /usr/bin/TavorinCHM ] || fail "Exec=$exec_line finds $program"
 bash "$source_dir/tests/app/window_check.sh" "$program" "$source_dir/tests/app/wm_close.py"

@@ -25,6 +25,7 @@
 
 #include "audio/audio_file_type.h"
 #include "platform/file_system.h"
+#include "platform/no_room.h"
 #include "platform/unique_fd.h"
 #include "wm/graph_failure.h"
 #include "wm/gst_objects.h"
@@ -46,6 +47,7 @@ constexpr int kStartPolls = 300;  // of kStartPoll: 30 s
 constexpr guint kReadBlock = 65536;
 constexpr int kPullPollMs = 100;
 constexpr char kStoreFailure[] = "the decoded audio cannot be stored in the temporary folder";
+constexpr char kNoRoom[] = "the temporary folder is full";
 // How long the rest of the file may take to be read after the decoded stream ended.
 constexpr std::chrono::seconds kSourceEndWait{5};
 
@@ -584,7 +586,7 @@ int ReceiveAll(DecodeGraph& g, Delivery& delivery, PcmReceiver& receiver, const 
                                            converted.size() * sizeof(int16_t));
         }
         if (!receiver.Receive(pcm)) {
-            reason = kStoreFailure;
+            reason = TakeNoRoom() ? kNoRoom : kStoreFailure;
             return kGraphFailed;
         }
         bytes += pcm.size();
@@ -598,6 +600,7 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     if (type == AudioFileType::Unsupported) type = GetAudioFileType(source);
     if (progress && progress->IsCancelled()) return false;
     if (source.empty()) return false;
+    TakeNoRoom();  // what this decode meets, not an earlier write
     const uint32_t total = progress ? progress->Total() : 0;
     // The start's share: building the graph (as much of it as a decode to a file gives its
     // build), then the decoder plugged and its first samples through.
@@ -631,7 +634,7 @@ bool DecodeToPcmSteps(const std::string& source, PcmReceiver& receiver, TaskProg
     }
     const uint64_t expected = duration > 0 ? static_cast<uint64_t>(std::trunc(duration * format.sample_rate)) : 0;
     if (!receiver.Begin(format, expected)) {
-        reason = kStoreFailure;
+        reason = TakeNoRoom() ? kNoRoom : kStoreFailure;
         return false;
     }
     if (start) start->Complete();

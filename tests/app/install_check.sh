@@ -19,6 +19,7 @@ for file in bin/TavorinCHM bin/tavorin-chm \
   [ -e "$prefix/$file" ] || { echo "FAIL: $file not installed" >&2; exit 1; }
 done
 [ -n "$(find "$prefix" -name libgstaudiotap.so)" ] || { echo "FAIL: the filter library is not installed" >&2; exit 1; }
-grep -q '^Exec=TavorinCHM$' "$prefix/share/applications/tavorin-channel-merger.desktop"
+grep -q '^Exec=TavorinCHM %F$' "$prefix/share/applications/tavorin-channel-merger.desktop"
+desktop-file-validate "$prefix/share/applications/tavorin-channel-merger.desktop"
 bash "$window_check" "$prefix/bin/TavorinCHM" "$wm_close"
 echo "install check passed"

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -12,7 +13,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextStream>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,6 +25,7 @@
 #include "app/conversion_report.h"
 #include "app/main_frame.h"
 #include "app/options_dialog.h"
+#include "app/startup.h"
 #include "engine/conversion_worker.h"
 #include "engine/file_list_item.h"
 #include "tests/app/app_ui_test_support.h"
@@ -184,6 +188,34 @@ protected:
     bool over_question_ = false;
     int reports_ = 0;
 };
+
+// "Open With": the files and folders a start is given are listed as a drop lists them (a
+// folder's supported files, relative names from the working folder); an option or a missing
+// path is left out with one line.
+TEST_F(MainFrameTest, AStartsFilesAndFoldersAreListedAsADropListsThem) {
+    const std::string song = MakeWav("song.wav");
+    const std::string track = MakeWav("album/track.wav");
+    test::WriteTextFile(scratch_.File("album/notes.txt"), "no audio");
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(scratch_.Path())));
+    QString said;
+    QTextStream errors(&said);
+    const QStringList paths =
+        StartPaths({"song.wav", "album/", "-geometry", "gone.wav", "--", "-named.wav"}, errors);
+    QDir::setCurrent(before);
+    EXPECT_EQ(paths, QStringList({QString::fromStdString(song), QString::fromStdString(scratch_.File("album"))}));
+    EXPECT_EQ(said, "TavorinCHM: ignoring the unknown option '-geometry'\n"
+                    "TavorinCHM: ignoring 'gone.wav': no such file or folder\n"
+                    "TavorinCHM: ignoring '-named.wav': no such file or folder\n");
+    MainFrame& frame = ShowFrame();
+    AddStartPaths(frame, paths);
+    ASSERT_TRUE(test::RunLoopUntil([&] { return Model(frame).RowCount() == 2; }, 10s));
+    std::vector<std::string> listed;
+    for (int row = 0; row < Model(frame).RowCount(); ++row) listed.push_back(Model(frame).Item(row).Path());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::string>{track, song}));
+    EXPECT_TRUE(frame.WorkView()->FileList()->isVisible());
+}
 
 TEST_F(MainFrameTest, TheClientAreaIsTheWorkViewAndTheSizeIsFixed) {
     MainFrame& frame = MakeFrame();

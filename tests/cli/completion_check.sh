@@ -36,6 +36,12 @@ expect "$work/music folder" tavorin-chm convert --output-folder "$work/mus"
 expect "$work/music folder" tavorin-chm scan --recurse "$work/m"
 expect "$work/music folder\n$work/music.wav" tavorin-chm convert "$work/m"
 expect '' tavorin-chm convert -- --me
+# --option=value, as bash splits it at "=" and as one word where "=" breaks no words.
+expect 'mix\nleft\nright' tavorin-chm convert --method =
+expect 'left' tavorin-chm convert --method = l
+expect '--method=left' tavorin-chm convert --method=l
+expect "$work/music folder" tavorin-chm convert --output-folder = "$work/mus"
+expect "--output-folder=$work/music folder" tavorin-chm convert "--output-folder=$work/mus"
 
 # Every option that a help text names is offered, and nothing else that looks like one.
 for command in convert scan; do
