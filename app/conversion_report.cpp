@@ -1,6 +1,7 @@
 #include "app/conversion_report.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
@@ -55,8 +56,8 @@ QString ConversionReport::CannotOpenFolderText(const QString& folder) {
 }
 
 ConversionReport::ConversionReport(int total, int converted, QString report_folder, QWidget* owner,
-                                   QStringList failed)
-    : QDialog(owner), report_folder_(std::move(report_folder)) {
+                                   QStringList failed, QString output_to_show)
+    : QDialog(owner), report_folder_(std::move(report_folder)), output_to_show_(std::move(output_to_show)) {
     setObjectName(QStringLiteral("ConversionReport"));
     setWindowTitle(CompletedCaption());
     setFont(DialogUnits::ShellDlgFont());
@@ -128,8 +129,15 @@ void ConversionReport::ToggleFailedList() {
 bool ConversionReport::OpenOutputFolder() {
     const QFileInfo folder(report_folder_);
     // A folder that is gone, or one the desktop has no handler for, is reported over the dialog.
-    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir())
+    if (!report_folder_.isEmpty() && folder.exists() && folder.isDir()) {
+        // The file manager shows the output selected; without one the folder opens.
+        if (!output_to_show_.isEmpty() && QFileInfo(output_to_show_).isFile() &&
+            QDir::cleanPath(FileManager::FolderOf(output_to_show_)) == QDir::cleanPath(folder.absoluteFilePath())) {
+            FileManager::ShowItem(output_to_show_, this);
+            return true;
+        }
         return FileManager::OpenFolder(report_folder_, this);
+    }
     FileManager::TellCannotOpenFolder(this, report_folder_);
     return false;
 }
@@ -152,8 +160,8 @@ void ConversionReport::showEvent(QShowEvent* event) {
 }
 
 int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner,
-                         const QStringList& failed) {
-    ConversionReport report(total, converted, report_folder, owner, failed);
+                         const QStringList& failed, const QString& output_to_show) {
+    ConversionReport report(total, converted, report_folder, owner, failed, output_to_show);
     return report.exec();
 }
 

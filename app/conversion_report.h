@@ -51,8 +51,9 @@ public:
     // effective output folder at that moment.
     // `failed` lists the files that failed, each "name: reason"; with any, a "Show Failed Files"
     // button opens a list of them under the report.
+    // `output_to_show`, an output in that folder, is shown selected by "Open Output Folder".
     ConversionReport(int total, int converted, QString report_folder, QWidget* owner,
-                     QStringList failed = QStringList());
+                     QStringList failed = QStringList(), QString output_to_show = QString());
 
     const QString& ReportFolder() const { return report_folder_; }
     ReportBoldLine* BoldLine() const { return bold_line_; }
@@ -65,9 +66,9 @@ public:
     // Shows or hides the list of failed files; the dialog grows downward to hold it.
     void ToggleFailedList();
 
-    // "Open Output Folder": the folder opens in the file manager and the report stays; a folder
-    // that is gone, or that the desktop cannot open, is reported over the dialog. True when the
-    // folder was handed on.
+    // "Open Output Folder": the folder opens in the file manager, with the output to show
+    // selected where there is one, and the report stays; a folder that is gone, or that the
+    // desktop cannot open, is reported over the dialog. True when the folder was handed on.
     bool OpenOutputFolder();
     // "Close": a ticked "Don't show this to me again" turns the report off (written at exit).
     void CloseReport();
@@ -79,6 +80,7 @@ protected:
 
 private:
     QString report_folder_;
+    QString output_to_show_;
     ReportBoldLine* bold_line_;
     QLabel* count_line_;
     QCheckBox* dont_show_;
@@ -92,6 +94,6 @@ private:
 
 // Runs the report modally over `owner` (the active window at that moment, or none).
 int ShowConversionReport(int total, int converted, const QString& report_folder, QWidget* owner,
-                         const QStringList& failed = QStringList());
+                         const QStringList& failed = QStringList(), const QString& output_to_show = QString());
 
 }  // namespace chm

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/main_frame.h"
+#include "ui/file_manager.h"
 #include "ui/work_view.h"
 #include "wm/gstreamer_setup.h"
 
@@ -56,6 +57,8 @@ int RunProgram(const QStringList& start_paths) {
         ShowNotInstalledMessage();
         return kExitNotInstalled;
     }
+    // Folders and files open through xdg-open, whose failure the user hears of.
+    FileManager::InstallDesktopOpener();
     // The frame hides before it is destroyed; the loop ends only when the frame says so.
     QApplication::setQuitOnLastWindowClosed(false);
     // 6.

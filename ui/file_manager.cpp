@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
@@ -22,7 +23,11 @@ const QString kObjectPath = QStringLiteral("/org/freedesktop/FileManager1");
 const QString kInterface = QStringLiteral("org.freedesktop.FileManager1");
 const QString kProgramCaption = QStringLiteral("Tavorin Channel Merger");
 
-bool OpenLocal(const QString& path) {
+// The window that asked for the latest open, for the desktop opener's late answer.
+QPointer<QWidget> asking_owner;
+
+bool OpenLocal(const QString& path, QWidget* owner) {
+    asking_owner = owner;
     // Starting the handler can take a moment; the box that may follow must not keep the
     // wait cursor.
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -31,7 +36,48 @@ bool OpenLocal(const QString& path) {
     return opened;
 }
 
+class DesktopOpener : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE void Open(const QUrl& url) {
+        const QString path = url.toLocalFile();
+        const QPointer<QWidget> owner = asking_owner;
+        // Parented, so the process object goes with the program; an xdg-open still waiting
+        // then is ended, and what it started lives on.
+        auto* opener = new QProcess(this);
+        opener->setProgram(QStringLiteral("xdg-open"));
+        opener->setArguments({path});
+        opener->setStandardOutputFile(QProcess::nullDevice());
+        opener->setStandardErrorFile(QProcess::nullDevice());
+        const auto failed = [path, owner] {
+            QWidget* over = owner ? owner.data() : QApplication::activeWindow();
+            if (QFileInfo(path).isDir())
+                FileManager::TellCannotOpenFolder(over, path);
+            else
+                FileManager::TellCannotOpenFile(over, path);
+        };
+        connect(opener, &QProcess::finished, this, [opener, failed](int code, QProcess::ExitStatus status) {
+            opener->deleteLater();
+            if (status != QProcess::NormalExit || code != 0) failed();
+        });
+        connect(opener, &QProcess::errorOccurred, this, [opener, failed](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart) return;
+            opener->deleteLater();
+            failed();
+        });
+        opener->start();
+    }
+};
+
 }  // namespace
+
+void FileManager::InstallDesktopOpener() {
+    auto* opener = new DesktopOpener(QApplication::instance());  // lives as long as the application
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), opener, "Open");
+}
 
 QString FileManager::CannotOpenFolderText(const QString& folder) {
     return QStringLiteral("Cannot open folder: \"") + folder + QStringLiteral("\"   ");
@@ -50,13 +96,13 @@ void FileManager::TellCannotOpenFile(QWidget* owner, const QString& file) {
 }
 
 bool FileManager::OpenFolder(const QString& folder, QWidget* owner) {
-    if (OpenLocal(folder)) return true;
+    if (OpenLocal(folder, owner)) return true;
     TellCannotOpenFolder(owner, folder);
     return false;
 }
 
 bool FileManager::OpenFile(const QString& file, QWidget* owner) {
-    if (OpenLocal(file)) return true;
+    if (OpenLocal(file, owner)) return true;
     TellCannotOpenFile(owner, file);
     return false;
 }
@@ -84,7 +130,7 @@ void FileManager::ShowItem(const QString& path, QWidget* owner, std::function<vo
         if (!shown) {
             const QString folder = FolderOf(path);
             // A window that went away meanwhile has nobody left to tell.
-            if (!OpenLocal(folder) && owner) TellCannotOpenFolder(owner, folder);
+            if (!OpenLocal(folder, owner) && owner) TellCannotOpenFolder(owner, folder);
         }
         if (done) done(shown);
     };
@@ -92,3 +138,5 @@ void FileManager::ShowItem(const QString& path, QWidget* owner, std::function<vo
 }
 
 }  // namespace chm
+
+#include "file_manager.moc"

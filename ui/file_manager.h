@@ -34,6 +34,12 @@ public:
     // answer is awaited in the event loop, and then `done` learns whether the file manager
     // showed the file (true) or not (false).
     static void ShowItem(const QString& path, QWidget* owner, std::function<void(bool shown)> done = {});
+    // Opens file URLs with xdg-open in place of Qt's opener, which counts a started xdg-open as
+    // success: xdg-open learns only later that no application takes the folder or file (it
+    // exits 3 or 4), and then the user is told over the window that asked. For the program's
+    // start; a handler set later for file URLs replaces it.
+    static void InstallDesktopOpener();
+
     // The file URI the file manager is given for a path.
     static QString UriOf(const QString& path);
     // The folder opened when no file manager answers.

@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -443,14 +444,22 @@ void VeWorkView::ShowReport() {
     const FileListModel& model = list_->Model();
     int converted = 0;
     QStringList failed;
+    const QString folder = QDir::cleanPath(EffectiveOutputFolder());
+    QString output_to_show;  // the first output in the folder the report opens
     for (int row = 0; row < model.RowCount(); ++row) {
         const FileListItem& item = model.Item(row);
         const RowProgress& progress = item.Progress();
-        if (progress.Total() > 0 && progress.Done() == progress.Total()) ++converted;
+        if (progress.Total() > 0 && progress.Done() == progress.Total()) {
+            ++converted;
+            const QString output = QString::fromStdString(item.OutputPath());
+            if (output_to_show.isEmpty() && !output.isEmpty() && QDir::cleanPath(FileManager::FolderOf(output)) == folder)
+                output_to_show = output;
+        }
         if (progress.IsFailed() && !progress.IsCancelled())
             failed << QString::fromStdString(item.Name() + ": " + progress.FailureReason());
     }
-    ShowConversionReport(model.RowCount(), converted, EffectiveOutputFolder(), QApplication::activeWindow(), failed);
+    ShowConversionReport(model.RowCount(), converted, EffectiveOutputFolder(), QApplication::activeWindow(), failed,
+                         output_to_show);
 }
 
 void VeWorkView::TellHost(uintptr_t code) {

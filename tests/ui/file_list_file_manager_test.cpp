@@ -2,10 +2,13 @@
 // org.freedesktop.FileManager1 is asked to show the file; without one the folder is opened.
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
 #include <QFile>
 #include <QProcess>
 #include <filesystem>
 
+#include "app/conversion_report.h"
+#include "tests/support/test_files.h"
 #include "tests/ui/file_list_view_fixture.h"
 #include "ui/file_manager.h"
 
@@ -118,6 +121,53 @@ TEST_F(FileManagerTest, PlayWithoutAHandlerTellsTheUser) {
     EXPECT_EQ(box.title, QStringLiteral("Tavorin Channel Merger"));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(box.owner, &view_);
+}
+
+// The desktop opener: xdg-open's exit code decides, not its start. A stand-in xdg-open on the
+// path records what it was given and exits as a desktop without a handler does (3) or as one
+// that opened the folder (0).
+TEST_F(FileManagerTest, TheDesktopOpenerTellsWhenXdgOpenFindsNoHandler) {
+    const std::string folder = At("out");
+    std::filesystem::create_directories(folder);
+    const std::string bin = At("bin");
+    std::filesystem::create_directories(bin);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin));
+    FileManager::InstallDesktopOpener();
+    for (const int code : {3, 0}) {
+        SCOPED_TRACE(code);
+        const std::string record = At("opened" + std::to_string(code) + ".txt");
+        test::WriteTextFile(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + record + "'\nexit " +
+                                                   std::to_string(code) + "\n");
+        std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
+        test::SeenMessage box;
+        test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
+        EXPECT_TRUE(FileManager::OpenFolder(QString::fromStdString(folder), &view_));
+        ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(record); }));
+        EXPECT_EQ(test::ReadTextFile(record), folder + "\n");
+        if (code == 0) {
+            // Time for a box that must not come.
+            EXPECT_FALSE(test::WaitFor([&box] { return box.seen; }, std::chrono::milliseconds(500)));
+        } else {
+            ASSERT_TRUE(test::WaitFor([&box] { return box.seen; }));
+            EXPECT_EQ(box.text, QStringLiteral("Cannot open folder: \"") + QString::fromStdString(folder) +
+                                    QStringLiteral("\"   "));
+            EXPECT_EQ(box.owner, &view_);
+        }
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    qputenv("PATH", path);
+}
+
+// The report's "Open Output Folder" asks the file manager to show an output selected.
+TEST_F(FileManagerTest, TheReportShowsTheOutputSelected) {
+    const std::string output = Touch("out/song.wav");
+    ASSERT_TRUE(StartFileManager());
+    ConversionReport report(1, 1, QString::fromStdString(At("out")), &view_, {}, QString::fromStdString(output));
+    report.show();
+    EXPECT_TRUE(report.OpenOutputFolder());
+    ASSERT_TRUE(test::WaitFor([&] { return !Recorded().isEmpty(); }));
+    EXPECT_EQ(Recorded(), (QStringList{QStringLiteral("item ") + FileManager::UriOf(QString::fromStdString(output))}));
 }
 
 }  // namespace
