@@ -215,6 +215,7 @@ bool AppSettings::Load(const std::string& path) {
         if (std::strcmp(e.Name(), "General") != 0) return;
         if (ReadInt(e, "conversion_method", method)) conversion_method = std::clamp(method, 0, 2);
         ReadBool(e, "keep_dates", keep_dates);
+        ReadBool(e, "keep_tree", keep_tree);
     });
     // 5.
     return true;
@@ -248,6 +249,7 @@ bool AppSettings::Save(const std::string& path) const {
     general->SetAttribute("conversion_method", conversion_method);
     // Only when set: a file of the default options stays as it always was.
     if (keep_dates) general->SetAttribute("keep_dates", 1);
+    if (keep_tree) general->SetAttribute("keep_tree", 1);
 
     return WriteReplacing(doc, path);
 }

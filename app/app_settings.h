@@ -20,6 +20,7 @@ public:
     std::string output_folder;  // empty: each output beside its input
     int32_t conversion_method = 0;  // ConversionMethod: 0 mix, 1 keep left, 2 keep right
     bool keep_dates = false;        // outputs take their source's modification time
+    bool keep_tree = false;         // outputs of files found under a folder keep their place below the output folder
 
     // <config>/Tavorin/Channel Merger, where <config> is $XDG_CONFIG_HOME or ~/.config;
     // <program folder>/Data/ when neither is known. Normalised (an existing folder ends in "/").

@@ -40,11 +40,16 @@ OptionsDialog::OptionsDialog(QWidget* owner) : QDialog(owner) {
         button->setGeometry(du.Rect(29, radio.y, 108, 8).adjusted(0, -2, 0, 2));
         methods_->addButton(button, radio.id);
     }
-    // Off by default: an output has the time of its conversion.
+    // Off by default: an output has the time of its conversion, and goes directly into the
+    // output folder.
     keep_dates_ = new QCheckBox(QStringLiteral("Keep the source's dates"), this);
     keep_dates_->setObjectName(QString::number(kKeepDatesId));
-    keep_dates_->setGeometry(du.Rect(15, 126, 150, 8).adjusted(0, -2, 0, 2));
+    keep_dates_->setGeometry(du.Rect(15, 121, 150, 8).adjusted(0, -2, 0, 2));
     keep_dates_->setChecked(AppSettings::Instance().keep_dates);
+    keep_tree_ = new QCheckBox(QStringLiteral("Recreate the source folders in the output folder"), this);
+    keep_tree_->setObjectName(QString::number(kKeepTreeId));
+    keep_tree_->setGeometry(du.Rect(15, 132, 250, 8).adjusted(0, -2, 0, 2));
+    keep_tree_->setChecked(AppSettings::Instance().keep_tree);
     AddEtchedLine(this, du.Rect(8, 144, 264, 1));
     reset_ = new QPushButton(QStringLiteral("Reset to Defaults"), this);
     reset_->setObjectName(QString::number(kResetId));
@@ -75,16 +80,18 @@ int OptionsDialog::SelectedMethod() const {
     return 2;
 }
 
-// Selects "Mix channels" (the group clears the other two) and clears the dates box; nothing is
-// stored yet.
+// Selects "Mix channels" (the group clears the other two) and clears the dates and folders boxes;
+// nothing is stored yet.
 void OptionsDialog::ResetToDefaults() {
     RadioButton(kMixId)->setChecked(true);
     keep_dates_->setChecked(false);
+    keep_tree_->setChecked(false);
 }
 
 void OptionsDialog::accept() {
     AppSettings::Instance().conversion_method = SelectedMethod();  // written to the file at exit
     AppSettings::Instance().keep_dates = keep_dates_->isChecked();
+    AppSettings::Instance().keep_tree = keep_tree_->isChecked();
     done(kIdOk);
 }
 

@@ -20,12 +20,14 @@ public:
     static constexpr int kKeepRightId = 1033;
     static constexpr int kResetId = 1000;
     static constexpr int kKeepDatesId = 1040;
+    static constexpr int kKeepTreeId = 1041;
 
     explicit OptionsDialog(QWidget* owner);
 
     // The radio button of a control id (kMixId ...), or null.
     QRadioButton* RadioButton(int id) const;
     QCheckBox* KeepDatesBox() const { return keep_dates_; }
+    QCheckBox* KeepTreeBox() const { return keep_tree_; }
     QPushButton* ResetButton() const { return reset_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
@@ -42,6 +44,7 @@ protected:
 private:
     QButtonGroup* methods_;
     QCheckBox* keep_dates_;
+    QCheckBox* keep_tree_;
     QPushButton* reset_;
     QPushButton* ok_;
     QPushButton* cancel_;

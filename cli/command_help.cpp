@@ -34,6 +34,10 @@ constexpr OptionRow kConvertOptions[] = {
      "samples of that many files at once: about 8 bytes per stereo frame, 1.3 GB for an hour at 44.1 kHz"},
     {"--keep-dates", "", "give each mono file the modification and access times of its stereo original",
      "the time of the conversion"},
+    {"--keep-tree", "DIR",
+     "with --output-folder, an input below DIR goes to the same place below the output folder, its folders "
+     "made as needed; other inputs go directly into the output folder",
+     "every mono file directly in the output folder"},
     {"-h, --help", "", "show this help and exit", ""},
 };
 

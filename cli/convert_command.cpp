@@ -17,6 +17,7 @@
 #include "cli/stop_signals.h"
 #include "engine/conversion_worker.h"
 #include "engine/file_list_item.h"
+#include "engine/output_tree.h"
 #include "engine/store_room.h"
 #include "engine/task_progress.h"
 
@@ -109,7 +110,12 @@ public:
             [window](int signal) { window.Post(kStopRequest, static_cast<uintptr_t>(signal), 0); });
         stop_signals_ = &stop_signals;
 
-        for (const std::string& file : options_.files) items_.push_back(std::make_unique<FileListItem>(file, window));
+        for (const std::string& file : options_.files) {
+            items_.push_back(std::make_unique<FileListItem>(file, window));
+            // Below --keep-tree's folder, a file keeps its place below the output folder.
+            std::string relative;
+            if (TreePathOf(file, options_.keep_tree, relative)) items_.back()->SetFoundUnder(options_.keep_tree);
+        }
         states_.assign(items_.size(), State::kWaiting);
 
         // Without --jobs: as many as there are processors, but no more than the temporary folder
@@ -158,7 +164,7 @@ private:
         const size_t index = next_item_++;
         FileListItem* item = items_[index].get();
         slot.worker->Job().Fill(std::span(&item, 1), options_.output_folder, options_.method,
-                                options_.keep_dates);
+                                options_.keep_dates, !options_.keep_tree.empty());
         if (!slot.worker->Start()) {
             std::fputs("tavorin-chm: cannot start a conversion thread\n", stderr);
             states_[index] = State::kSilent;

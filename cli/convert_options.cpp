@@ -15,7 +15,7 @@ namespace chm {
 
 const char* const kConvertUsage =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "[--jobs N] [--keep-dates] FILE...";
+    "[--jobs N] [--keep-dates] [--keep-tree DIR] FILE...";
 
 namespace {
 
@@ -103,7 +103,8 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
             name = "--jobs";
             if (argument.size() > 2) value = argument.substr(2);
         }
-        if (name != "--method" && name != "--output-folder" && name != "--files-from" && name != "--jobs") {
+        if (name != "--method" && name != "--output-folder" && name != "--files-from" && name != "--jobs" &&
+            name != "--keep-tree") {
             error = "unknown option '" + name + "'";
             return false;
         }
@@ -130,6 +131,8 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
             options.jobs = *jobs;
         } else if (name == "--output-folder") {
             options.output_folder = *value;
+        } else if (name == "--keep-tree") {
+            options.keep_tree = *value;
         } else {
             if (*value == "-") {
                 if (stdin_taken) {
@@ -144,6 +147,10 @@ bool ParseConvertArguments(std::span<const std::string> arguments, ConvertOption
     // The program refuses to start with an output folder that is not there; so does this.
     if (!options.output_folder.empty() && !IsDirectory(options.output_folder)) {
         error = "output folder is not an existing folder: " + options.output_folder;
+        return false;
+    }
+    if (!options.keep_tree.empty() && !IsDirectory(options.keep_tree)) {
+        error = "the folder of --keep-tree is not an existing folder: " + options.keep_tree;
         return false;
     }
     for (const Source& source : sources) {

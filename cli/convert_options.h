@@ -14,6 +14,7 @@ struct ConvertOptions {
     std::string output_folder;   // empty: each output beside its input
     int jobs = 0;                // files converted at once; 0: as many as fit (JobsThatFit)
     bool keep_dates = false;     // outputs take their source's modification time
+    std::string keep_tree;       // inputs below this folder keep their place below the output folder
     std::vector<std::string> files;  // in the order given
 };
 

@@ -159,7 +159,11 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
     // 1. Converted before, into the same folder with the same method, and the output is still
     //    there: nothing to do. Output made with other settings stays; a new one is written
     //    beside it under the next free name.
-    OutputRecipe recipe{job_.OutputFolderFor(item.Path()), job_.Method()};
+    // A file found under a folder keeps its place below the output folder, where the way
+    // there can be made of folders only.
+    std::string found_under = item.FoundUnder();
+    if (!job_.MakeTreeFor(item.Path(), found_under)) found_under.clear();
+    OutputRecipe recipe{job_.OutputFolderFor(item.Path(), found_under), job_.Method()};
     if (IsConverted(progress) && item.Recipe() == recipe) {
         const std::string previous = item.OutputPath();
         if (!previous.empty() && PathExists(previous)) return true;
@@ -171,7 +175,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
         // 3. The name is held while the output is written into a file without a name in the
         //    same folder, which takes the name only once it is complete: a failure, a cancel or
         //    the end of the process, killed or not, leaves nothing under it.
-        std::string output_path = job_.MakeOutputPath(item.Path());
+        std::string output_path = job_.MakeOutputPath(item.Path(), found_under);
         NameClaim claim(output_path);
         item.SetOutput(output_path, std::move(recipe));
         AudioFileType type = GetAudioFileType(item.Path());
@@ -229,7 +233,7 @@ bool ConversionWorker::ProcessItem(FileListItem& item) {
             if (result && !progress.IsCancelled() && !progress.IsFailed()) {
                 // Before the name: the output appears with its dates, and a link keeps them.
                 if (job_.KeepDates()) KeepSourceDates(item.Path(), output.Path(), progress);
-                result = PublishOutput(item, output, output_path, claim, progress);
+                result = PublishOutput(item, found_under, output, output_path, claim, progress);
             }
         }
     } catch (const std::exception&) {
@@ -330,8 +334,8 @@ bool ConversionWorker::CreateOutputFile(UnnamedFile& output, const std::string& 
     return output.Create(folder, [&folder] { return MakeTempFileName("tmp", folder, ".~Ve"); });
 }
 
-bool ConversionWorker::PublishOutput(FileListItem& item, UnnamedFile& output, std::string& output_path,
-                                     NameClaim& claim, TaskProgress& progress) {
+bool ConversionWorker::PublishOutput(FileListItem& item, const std::string& found_under, UnnamedFile& output,
+                                     std::string& output_path, NameClaim& claim, TaskProgress& progress) {
     // A file that another program put under the name meanwhile stays: the output takes the
     // next free name instead, as it would have had it been there from the start.
     for (int attempt = 0; attempt < 1000; ++attempt) {
@@ -339,7 +343,7 @@ bool ConversionWorker::PublishOutput(FileListItem& item, UnnamedFile& output, st
             case Reservation::kReserved:
                 return true;
             case Reservation::kTaken:
-                output_path = job_.MakeOutputPath(item.Path());
+                output_path = job_.MakeOutputPath(item.Path(), found_under);
                 claim = NameClaim(output_path);
                 item.SetOutputPath(output_path);
                 break;

@@ -84,8 +84,8 @@ private:
     static void CarryOtherTags(const std::string& input_path, const std::string& output_path, AudioFileType type);
     // Gives the output the source's access and modification times; a note where it cannot.
     static void KeepSourceDates(const std::string& input_path, const std::string& output_path, TaskProgress& progress);
-    bool PublishOutput(FileListItem& item, UnnamedFile& output, std::string& output_path, NameClaim& claim,
-                       TaskProgress& progress);
+    bool PublishOutput(FileListItem& item, const std::string& found_under, UnnamedFile& output,
+                       std::string& output_path, NameClaim& claim, TaskProgress& progress);
 
     WindowHandle target_window_;
     ConversionJob job_;

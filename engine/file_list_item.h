@@ -29,6 +29,10 @@ public:
     const std::string& Path() const { return path_; }
     const std::string& Name() const { return name_; }
     const std::string& Location() const { return location_; }
+    // The folder the file was found under (added with a folder, or by a search of one); empty
+    // for a file added alone. Set before the row is listed, never after.
+    const std::string& FoundUnder() const { return found_under_; }
+    void SetFoundUnder(std::string folder) { found_under_ = std::move(folder); }
 
     // Written by the conversion thread while the interface paints the row, hence the lock:
     // a string being replaced must never be read half-way.
@@ -48,6 +52,7 @@ private:
     std::string path_;
     std::string name_;
     std::string location_;
+    std::string found_under_;
     std::string output_path_;  // empty until the file is first converted
     OutputRecipe recipe_;      // of output_path_
     RowProgress progress_;

@@ -58,14 +58,15 @@ int FileListModel::AddItem(const std::string& path) {
     return row;
 }
 
-int FileListModel::AddAccepted(const std::vector<std::string>& paths) {
+int FileListModel::AddAccepted(const std::vector<std::string>& paths, const std::vector<std::string>& found_under) {
     // The rows are made first and inserted in one step, which a view takes in at once.
     std::vector<std::unique_ptr<FileListItem>> added;
-    for (const std::string& path : paths) {
-        const std::string normalized = NormalizeListPath(path);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string normalized = NormalizeListPath(paths[i]);
         if (keys_.count(KeyOf(normalized)) != 0) continue;
         std::unique_ptr<FileListItem> item = MakeItem(normalized);
         if (!item) continue;
+        if (i < found_under.size()) item->SetFoundUnder(found_under[i]);
         keys_.insert(KeyOf(item->Path()));
         added.push_back(std::move(item));
     }

@@ -43,7 +43,8 @@ public:
     int AddItem(const std::string& path);
     // The accepted paths of a filter in order, each added unless its key is present already;
     // the number of rows added.
-    int AddAccepted(const std::vector<std::string>& paths);
+    // `found_under`, where given, holds for each path the folder it was found under.
+    int AddAccepted(const std::vector<std::string>& paths, const std::vector<std::string>& found_under = {});
     // Deletes the rows (any order, repeats allowed) with their keys; refused while busy, since a
     // running conversion refers to the rows' items.
     bool RemoveRows(std::vector<int> rows);

@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include "audio/audio_file_type.h"
+#include "engine/output_tree.h"
 #include "platform/file_system.h"
 #include "ui/file_list_delegate.h"
 #include "ui/file_list_header.h"
@@ -72,6 +73,29 @@ bool IsFolderOrSupported(const std::string& path) {
 
 constexpr uint32_t kQuestionStyle = kMbYesNo | kMbIconQuestion | kMbDefButton2;
 
+// For each accepted file, the folder it was found under: the search's folder, else the added
+// folder it lies below; empty for a file added alone.
+std::vector<std::string> FoundUnder(const std::vector<std::string>& accepted, const std::vector<std::string>& inputs,
+                                    const std::string& searched) {
+    std::vector<std::string> folders;
+    for (const std::string& input : inputs)
+        if (IsDirectory(input)) folders.push_back(input);
+    std::vector<std::string> roots(accepted.size());
+    std::string relative;
+    for (size_t i = 0; i < accepted.size(); ++i) {
+        if (TreePathOf(accepted[i], searched, relative)) {
+            roots[i] = searched;
+            continue;
+        }
+        for (const std::string& folder : folders)
+            if (TreePathOf(accepted[i], folder, relative)) {
+                roots[i] = folder;
+                break;
+            }
+    }
+    return roots;
+}
+
 }  // namespace
 
 QString VeFileListView::AddQuestion(size_t count) {
@@ -119,36 +143,36 @@ VeFileListView::VeFileListView(QWidget* parent)
 
 VeFileListView::~VeFileListView() = default;
 
-int VeFileListView::AddPaths(const QStringList& paths) {
+int VeFileListView::AddPaths(const QStringList& paths, const std::string& found_under) {
     std::vector<std::string> list;
     list.reserve(static_cast<size_t>(paths.size()));
     for (const QString& path : paths) list.push_back(path.toStdString());
-    return AddPaths(list);
+    return AddPaths(list, found_under);
 }
 
-int VeFileListView::AddPaths(const std::vector<std::string>& paths) {
+int VeFileListView::AddPaths(const std::vector<std::string>& paths, const std::string& found_under) {
     // 1.
     if (paths.empty()) return 0;
     // A drop taken just before an add began arrives while it filters: it waits its turn.
     if (adding_) {
-        waiting_adds_.push_back(paths);
+        waiting_adds_.emplace_back(paths, found_under);
         return 0;
     }
     int added = 0;
     {
         const FlagScope adding(adding_);
-        added = FilterAndAdd(paths);
+        added = FilterAndAdd(paths, found_under);
         while (!waiting_adds_.empty()) {
-            const std::vector<std::string> next = std::move(waiting_adds_.front());
+            const auto [next, next_found_under] = std::move(waiting_adds_.front());
             waiting_adds_.pop_front();
-            added += FilterAndAdd(next);
+            added += FilterAndAdd(next, next_found_under);
         }
     }
     emit AddingEnded();
     return added;
 }
 
-int VeFileListView::FilterAndAdd(const std::vector<std::string>& paths) {
+int VeFileListView::FilterAndAdd(const std::vector<std::string>& paths, const std::string& found_under) {
     // 2.
     std::vector<std::string> accepted;
     {
@@ -168,8 +192,8 @@ int VeFileListView::FilterAndAdd(const std::vector<std::string>& paths) {
     int added = 0;
     {
         const RedrawOff redraw_off(this);
-        // 5.
-        added = model_->AddAccepted(accepted);
+        // 5. Each file remembers the folder it was found under, for an output tree like it.
+        added = model_->AddAccepted(accepted, FoundUnder(accepted, paths, found_under));
         // 6.
         if (added > 0) scrollTo(model_->index(model_->RowCount() - 1, 0));
     }

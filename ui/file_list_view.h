@@ -48,8 +48,10 @@ public:
     // depth), asks when 500 or more files would be added, then appends them. The number of
     // rows added; 0 when cancelled. Paths that come while another add is filtering wait for it
     // and are added after it (that add's count includes them; this call gives 0).
-    int AddPaths(const std::vector<std::string>& paths);
-    int AddPaths(const QStringList& paths);
+    // A file found below a folder of `paths` remembers that folder, or `found_under` (the
+    // folder a search looked in) where it lies below that.
+    int AddPaths(const std::vector<std::string>& paths, const std::string& found_under = {});
+    int AddPaths(const QStringList& paths, const std::string& found_under = {});
     void RemoveSelected();
     // Nothing happens on an empty list. With `ask` the user confirms first.
     void Clear(bool ask);
@@ -106,7 +108,7 @@ protected:
 
 private:
     // Steps 2 to 6 of an add, for one set of paths.
-    int FilterAndAdd(const std::vector<std::string>& paths);
+    int FilterAndAdd(const std::vector<std::string>& paths, const std::string& found_under);
     void OnCurrentRowMoved(int previous, int current);
     bool IsRowVisible(int row) const;
     // The focused row when it is also selected, else -1.
@@ -120,7 +122,8 @@ private:
     bool removal_enabled_ = true;
     bool adding_ = false;
     QPointer<FilterDialog> filter_dialog_;               // the running add's
-    std::deque<std::vector<std::string>> waiting_adds_;  // adds that came while it filtered
+    // Adds that came while it filtered, each with its search folder.
+    std::deque<std::pair<std::vector<std::string>, std::string>> waiting_adds_;
 };
 
 }  // namespace chm

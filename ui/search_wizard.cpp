@@ -44,9 +44,10 @@ QWidget* FirstFocusableChild(QWidget* page) {
 
 }  // namespace
 
-QStringList RunSearchWizard(QWidget* owner) {
+QStringList RunSearchWizard(QWidget* owner, QString* searched_folder) {
     VeSearchWizard wizard(owner ? owner->window() : nullptr);
     if (wizard.exec() != QDialog::Accepted) return {};
+    if (searched_folder) *searched_folder = wizard.FolderPage()->FolderText();
     return wizard.Output();
 }
 

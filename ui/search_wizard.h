@@ -18,7 +18,7 @@ class VeWizardWelcomePage;
 // Runs "Add by Search Wizard" modally over `owner` and returns the checked paths of its
 // search, in display order, when it ends with Finish; an empty list when it is cancelled or
 // nothing is checked. The caller adds the paths to the file list; the wizard never does.
-QStringList RunSearchWizard(QWidget* owner);
+QStringList RunSearchWizard(QWidget* owner, QString* searched_folder = nullptr);
 
 // The banner (control 1297): white, the wizard's pictures (on the welcome page one more), and
 // the page's title in black "Tahoma" 13 px bold on one line, cut with an ellipsis at the end.

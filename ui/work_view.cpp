@@ -159,7 +159,8 @@ bool VeWorkView::Create() {
     connect(panel_->ShowAtStartButton(), &QAbstractButton::clicked, this, [this] { OnCommand(kShowAtStartButton); });
     // What is dropped on the page goes the list's way.
     panel_->SetDropCheck([this](const QMimeData* data) { return list_->AcceptsDrop(data); });
-    connect(panel_, &GettingStartedPanel::PathsDropped, this, &VeWorkView::AddPaths, Qt::QueuedConnection);
+    connect(panel_, &GettingStartedPanel::PathsDropped, this, [this](const QStringList& paths) { AddPaths(paths); },
+            Qt::QueuedConnection);
     if (AppSettings::Instance().show_getting_started) {
         list_->hide();
     } else {
@@ -253,8 +254,8 @@ void VeWorkView::OpenAddMenu() {
     if (chosen && chosen->isEnabled()) OnCommand(chosen->data().toInt());
 }
 
-int VeWorkView::AddPaths(const QStringList& paths) {
-    const int added = list_->AddPaths(paths);
+int VeWorkView::AddPaths(const QStringList& paths, const std::string& found_under) {
+    const int added = list_->AddPaths(paths, found_under);
     if (added > 0 && list_->isHidden()) ShowFileList();
     return added;
 }
@@ -272,8 +273,9 @@ void VeWorkView::AddFiles() {
 
 // The checked recommendations go through the ordinary add path, with its filter and questions.
 void VeWorkView::AddBySearch() {
-    const QStringList paths = RunSearchWizard(this);
-    if (!paths.isEmpty()) AddPaths(paths);
+    QString folder;
+    const QStringList paths = RunSearchWizard(this, &folder);
+    if (!paths.isEmpty()) AddPaths(paths, folder.toStdString());
 }
 
 void VeWorkView::AddFolder() {
@@ -331,7 +333,7 @@ void VeWorkView::StartConversion() {
     const QString folder = output_box_->Value();
     const std::vector<FileListItem*> items = model.ItemsInDisplayOrder();
     worker_->Job().Fill(items, folder.toStdString(), AppSettings::Instance().conversion_method,
-                        AppSettings::Instance().keep_dates);
+                        AppSettings::Instance().keep_dates, AppSettings::Instance().keep_tree);
     // 7.
     if (folder.isEmpty() || IsExistingFolder(folder)) worker_->Start();
 }

@@ -102,7 +102,7 @@ public:
     void OnCommand(int id);
     // Adds through the list's one add path; after rows were added, the list takes the
     // getting-started page's place. The number of rows added.
-    int AddPaths(const QStringList& paths);
+    int AddPaths(const QStringList& paths, const std::string& found_under = {});
     void StartConversion();
     void StopConversion();
     // Before the main window closes: true when no conversion runs or the user agrees to stop it.

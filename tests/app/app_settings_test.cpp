@@ -110,6 +110,7 @@ TEST_F(AppSettingsTest, EveryFieldSurvivesARoundTrip) {
     settings_.output_folder = "/out/Ωmega & co";
     settings_.conversion_method = 2;
     settings_.keep_dates = true;
+    settings_.keep_tree = true;
     ASSERT_TRUE(settings_.Save(file_));
     settings_.ResetToDefaults();
     ASSERT_TRUE(settings_.Load(file_));
@@ -123,6 +124,7 @@ TEST_F(AppSettingsTest, EveryFieldSurvivesARoundTrip) {
     EXPECT_EQ(settings_.output_folder, "/out/Ωmega & co");
     EXPECT_EQ(settings_.conversion_method, 2);
     EXPECT_TRUE(settings_.keep_dates);
+    EXPECT_TRUE(settings_.keep_tree);
 }
 
 // Every character a folder name may hold reads back as written: XML's line-end normalisation

@@ -217,6 +217,28 @@ TEST_F(MainFrameTest, AStartsFilesAndFoldersAreListedAsADropListsThem) {
     EXPECT_TRUE(frame.WorkView()->FileList()->isVisible());
 }
 
+// With "Recreate the source folders in the output folder", a folder's files land below the
+// output folder as they lay below the folder added; a file added alone goes directly into it.
+TEST_F(MainFrameTest, AnAddedFoldersTreeIsRecreatedInTheOutputFolder) {
+    AppSettings::Instance().show_conversion_report = false;
+    AppSettings::Instance().keep_tree = true;
+    const std::string lib = scratch_.File("lib");
+    const std::string out = scratch_.File("out");
+    std::filesystem::create_directories(out);
+    for (const char* name : {"lib/A/01 Intro.wav", "lib/B/01 Intro.wav", "lib/B/C/01 Intro.wav"}) MakeWav(name, 0.2);
+    const std::string alone = MakeWav("alone/01 Intro.wav", 0.2);
+    MainFrame& frame = ShowFrame();
+    Add(frame, {lib, alone});
+    ASSERT_TRUE(test::RunLoopUntil([&] { return Model(frame).RowCount() == 4; }, 10s));
+    frame.WorkView()->OutputBox()->SetValue(QString::fromStdString(out));
+    Press(frame, VeWorkView::kConvertButton);
+    ASSERT_TRUE(test::RunLoopUntil([&] { return !frame.WorkView()->IsBusy(); }, 60s));
+    for (const char* name : {"A/01 Intro.wav", "B/01 Intro.wav", "B/C/01 Intro.wav", "01 Intro.wav"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(test::ProbeChannels(out + "/" + name), 1);
+    }
+}
+
 TEST_F(MainFrameTest, TheClientAreaIsTheWorkViewAndTheSizeIsFixed) {
     MainFrame& frame = MakeFrame();
     EXPECT_EQ(frame.size(), QSize(740, 534));

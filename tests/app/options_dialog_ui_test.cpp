@@ -71,26 +71,38 @@ TEST_F(OptionsDialogTest, CancelAfterResetKeepsTheMethod) {
     EXPECT_EQ(dialog->result(), kIdCancel);
 }
 
-// The dates box shows the setting; OK stores it, Reset clears it without storing, Cancel keeps
-// what was stored.
-TEST_F(OptionsDialogTest, TheDatesBoxIsStoredByOkOnly) {
-    auto dialog = Make(0);
-    dialog->show();
-    QCheckBox* box = dialog->KeepDatesBox();
-    EXPECT_EQ(box->text(), QStringLiteral("Keep the source's dates"));
-    EXPECT_FALSE(box->isChecked());
-    box->click();
-    EXPECT_FALSE(AppSettings::Instance().keep_dates);
-    dialog->OkButton()->click();
-    EXPECT_TRUE(AppSettings::Instance().keep_dates);
+// The dates and folders boxes show their settings; OK stores them, Reset clears them without
+// storing, Cancel keeps what was stored.
+TEST_F(OptionsDialogTest, TheDatesAndFoldersBoxesAreStoredByOkOnly) {
+    struct Box {
+        QCheckBox* (OptionsDialog::*box)() const;
+        bool AppSettings::*setting;
+        const char* text;
+    };
+    for (const Box& b : {Box{&OptionsDialog::KeepDatesBox, &AppSettings::keep_dates, "Keep the source's dates"},
+                         Box{&OptionsDialog::KeepTreeBox, &AppSettings::keep_tree,
+                             "Recreate the source folders in the output folder"}}) {
+        SCOPED_TRACE(b.text);
+        auto dialog = Make(0);
+        dialog->show();
+        QCheckBox* box = (dialog.get()->*b.box)();
+        EXPECT_EQ(box->text(), QString::fromUtf8(b.text));
+        EXPECT_FALSE(box->isChecked());
+        // The whole text shows.
+        EXPECT_GE(box->width(), box->sizeHint().width());
+        box->click();
+        EXPECT_FALSE(AppSettings::Instance().*b.setting);
+        dialog->OkButton()->click();
+        EXPECT_TRUE(AppSettings::Instance().*b.setting);
 
-    auto again = std::make_unique<OptionsDialog>(nullptr);
-    again->show();
-    EXPECT_TRUE(again->KeepDatesBox()->isChecked());
-    again->ResetButton()->click();
-    EXPECT_FALSE(again->KeepDatesBox()->isChecked());
-    again->CancelButton()->click();
-    EXPECT_TRUE(AppSettings::Instance().keep_dates);
+        auto again = std::make_unique<OptionsDialog>(nullptr);
+        again->show();
+        EXPECT_TRUE((again.get()->*b.box)()->isChecked());
+        again->ResetButton()->click();
+        EXPECT_FALSE((again.get()->*b.box)()->isChecked());
+        again->CancelButton()->click();
+        EXPECT_TRUE(AppSettings::Instance().*b.setting);
+    }
 }
 
 TEST_F(OptionsDialogTest, EscapeIsCancel) {

@@ -32,7 +32,7 @@ namespace {
 
 constexpr const char* kUsageLine =
     "usage: tavorin-chm convert [--method mix|left|right] [--output-folder DIR] [--files-from FILE|- [--null]] "
-    "[--jobs N] [--keep-dates] FILE...";
+    "[--jobs N] [--keep-dates] [--keep-tree DIR] FILE...";
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
@@ -613,6 +613,49 @@ TEST_F(CliTest, TerminalShowsALiveProgressLine) {
     EXPECT_NE(seen.find("[1/1] song.wav"), std::string::npos) << seen;
     EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
     EXPECT_EQ(Lines(result.out).back(), "File converted successfully.");
+}
+
+// --keep-tree: a library's folders arrive as they were below the output folder, same-named files
+// each in their own folder, the name rules inside each; nothing leads out of the output folder,
+// whatever the names and links; files elsewhere go directly into it.
+TEST_F(CliTest, KeepTreeRecreatesTheSourceFoldersBelowTheOutputFolder) {
+    namespace fs = std::filesystem;
+    const std::string lib = scratch_.File("lib");
+    const std::string out = scratch_.File("out");
+    const std::string elsewhere = scratch_.File("elsewhere");
+    const std::string odd = "odd\nname";
+    for (const std::string& folder : std::vector<std::string>{"lib/A", "lib/B/C", "lib/Evil", "lib/" + odd, "out", "elsewhere"})
+        fs::create_directories(scratch_.File(folder));
+    fs::permissions(lib + "/B", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    // A link in the output folder where a source folder's name lands: never followed.
+    fs::create_directory_symlink(elsewhere, out + "/Evil");
+    std::vector<std::string> inputs;
+    for (const std::string& name : std::vector<std::string>{"lib/A/01 Intro.wav", "lib/B/01 Intro.wav",
+                                                            "lib/B/C/01 Intro.wav", "lib/top.wav", "lib/Evil/x.wav",
+                                                            "lib/" + odd + "/y.wav", "loose.wav"})
+        inputs.push_back(MakeStereoWav(name, 0.2));
+    inputs.push_back(lib + "/A/../B/01 Intro.wav");  // the same file again, by another way
+    std::vector<std::string> args = {"convert", "--method", "left", "--output-folder", out, "--keep-tree", lib};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const CliResult result = Run(args);
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_EQ(Lines(result.out).back(), "8 of 8 files are converted successfully.");
+    for (const std::string& name : std::vector<std::string>{"A/01 Intro.wav", "B/01 Intro.wav", "B/01 Intro (1).wav",
+                                                            "B/C/01 Intro.wav", "top.wav", "x.wav", odd + "/y.wav",
+                                                            "loose.wav"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(fs::is_regular_file(out + "/" + name));
+        EXPECT_EQ(Probe(out + "/" + name)["channels"], "1");
+    }
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_EQ(fs::status(out + "/B").permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    // Without --keep-tree every output lands directly in the output folder, as before.
+    const std::string flat = scratch_.File("flat");
+    fs::create_directory(flat);
+    ASSERT_EQ(Run({"convert", "--output-folder", flat, inputs[0], inputs[1]}).exit_code, 0);
+    EXPECT_TRUE(fs::is_regular_file(flat + "/01 Intro.wav"));
+    EXPECT_TRUE(fs::is_regular_file(flat + "/01 Intro (1).wav"));
 }
 
 // The live line never outgrows its terminal: the counts first, then the running files that fit

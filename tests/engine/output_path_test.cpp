@@ -172,5 +172,33 @@ TEST_F(OutputPathTest, JobsNamingTheSameInputAtOnceNeverShareAName) {
     EXPECT_TRUE(names.contains(out + "/song (199).mp3"));
 }
 
+// The tree kept: a file found under a folder goes to its place below the output folder; one
+// not below it (or only by a climb out) goes directly into the output folder; without an
+// output folder, beside itself as ever.
+TEST_F(OutputPathTest, TheTreeKeptPlacesAFileAsItLayBelowTheFolderItWasFoundUnder) {
+    const std::string lib = Folder("lib");
+    const std::string out = Folder("out");
+    job_.SetOutputFolder(out);
+    job_.SetKeepTree(true);
+    struct Case {
+        std::string input, found_under, folder;
+    };
+    for (const Case& c : {Case{Touch("lib/a/b/song.mp3"), lib, out + "/a/b"}, Case{Touch("lib/top.mp3"), lib + "/", out},
+                          Case{lib + "/a/../a/b/song.mp3", lib, out + "/a/b"},
+                          Case{Touch("other/song.mp3"), lib, out}, Case{scratch_.File("lib/../other/song.mp3"), lib, out},
+                          Case{Touch("lib/a/b/song.mp3"), "", out}}) {
+        SCOPED_TRACE(c.input + " under " + c.found_under);
+        ASSERT_TRUE(job_.MakeTreeFor(c.input, c.found_under));
+        EXPECT_EQ(job_.OutputFolderFor(c.input, c.found_under), c.folder);
+        EXPECT_EQ(PathFolder(job_.MakeOutputPath(c.input, c.found_under), false), c.folder);
+        EXPECT_TRUE(IsDirectory(c.folder));
+    }
+    job_.SetKeepTree(false);
+    EXPECT_EQ(job_.OutputFolderFor(scratch_.File("lib/a/b/song.mp3"), lib), out);
+    job_.SetOutputFolder("");
+    job_.SetKeepTree(true);
+    EXPECT_EQ(job_.OutputFolderFor(scratch_.File("lib/a/b/song.mp3"), lib), scratch_.File("lib/a/b"));
+}
+
 }  // namespace
 }  // namespace chm
