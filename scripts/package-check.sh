@@ -47,7 +47,7 @@ step "AppStream metadata and desktop entry, as the package holds them"
 dpkg-deb -x "$deb" "$work/tree"
 metainfo=("$work"/tree/usr/share/metainfo/*.metainfo.xml)
 [ -f "${metainfo[0]}" ] || fail "no AppStream metadata in the package"
-appstreamcli validate --no-net "${metainfo[@]}"
+appstreamcli validate --pedantic --no-net "${metainfo[@]}"
 grep -q "<release version=\"$version\"" "${metainfo[0]}" || fail "the AppStream release is not $version"
 desktop="$work/tree/usr/share/applications/$package_name.desktop"
 desktop-file-validate "$desktop"

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -18,6 +19,7 @@
 #include "ui/file_list_header.h"
 #include "ui/file_list_model.h"
 #include "ui/file_list_view.h"
+#include "ui/desktop_notice.h"
 #include "ui/file_manager.h"
 #include "ui/getting_started_panel.h"
 #include "ui/header_style.h"
@@ -93,6 +95,10 @@ QStringList VeWorkView::AddFilesNameFilters() {
 
 VeWorkView::VeWorkView(WorkViewHost* host, QWidget* parent) : QWidget(parent), host_(host) {
     setObjectName(QStringLiteral("VeWorkView"));
+    notice_ = new DesktopNotice(this);
+    notice_timer_ = new QTimer(this);
+    notice_timer_->setInterval(500);
+    connect(notice_timer_, &QTimer::timeout, this, [this] { notice_->RunProgress(overall_.Percent() / 100.0); });
 }
 
 VeWorkView::~VeWorkView() {
@@ -396,6 +402,9 @@ void VeWorkView::OnTaskNotify(uintptr_t code) {
         default:
             return;
     }
+    notice_timer_->stop();
+    const auto [converted, failed] = RunCounts();
+    notice_->RunEnded(converted, failed);
     if (busy_) LeaveBusy();
     list_->Model().Handle().Send(kTaskNotify, code, 0);
     if (code != kTaskRunCompleted || !AppSettings::Instance().show_conversion_report) return;
@@ -417,6 +426,8 @@ void VeWorkView::EnterBusy() {
     convert->setToolTip(QStringLiteral("Stop the conversion"));
     showing_stop_ = true;
     update();  // the bar's label
+    notice_->RunStarted();
+    notice_timer_->start();
     TellHost(kFrameConversionStarted);
 }
 
@@ -440,6 +451,18 @@ void VeWorkView::LeaveBusy() {
     showing_stop_ = false;
     update();
     TellHost(kFrameConversionEnded);
+}
+
+std::pair<int, int> VeWorkView::RunCounts() const {
+    const FileListModel& model = list_->Model();
+    int converted = 0;
+    int failed = 0;
+    for (int row = 0; row < model.RowCount(); ++row) {
+        const RowProgress& progress = model.Item(row).Progress();
+        if (progress.Total() > 0 && progress.Done() == progress.Total()) ++converted;
+        if (progress.IsFailed() && !progress.IsCancelled()) ++failed;
+    }
+    return {converted, failed};
 }
 
 void VeWorkView::ShowReport() {

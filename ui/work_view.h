@@ -15,6 +15,8 @@
 class QAction;
 class QMenu;
 
+class QTimer;
+
 namespace chm {
 
 class ConversionWorker;
@@ -42,6 +44,8 @@ public:
 // action buttons, the output folder box and the overall progress bar over a background
 // picture of the program's own. It turns commands into list operations, starts and stops the
 // conversion and switches every control between the idle and the busy state.
+class DesktopNotice;
+
 class VeWorkView : public QWidget {
     Q_OBJECT
 
@@ -133,6 +137,8 @@ private:
     void EnterBusy();
     void LeaveBusy();
     void ShowReport();
+    // The rows converted and failed (not cancelled) in the last run.
+    std::pair<int, int> RunCounts() const;
     void TellHost(uintptr_t code);
 
     WorkViewHost* host_;
@@ -151,6 +157,8 @@ private:
     bool showing_stop_ = false;
     bool asking_to_exit_ = false;
     bool report_held_ = false;  // a run completed while the exit question was open
+    DesktopNotice* notice_ = nullptr;
+    QTimer* notice_timer_ = nullptr;  // the launcher's progress while busy
     // Last: the conversion thread ends before anything it refers to goes.
     std::unique_ptr<ConversionWorker> worker_;
 };

@@ -10,6 +10,7 @@
 #include "app/conversion_report.h"
 #include "tests/support/test_files.h"
 #include "tests/ui/file_list_view_fixture.h"
+#include "ui/desktop_notice.h"
 #include "ui/file_manager.h"
 
 namespace chm {
@@ -34,10 +35,12 @@ protected:
     }
 
     // Starts the test file manager; true once it owns the name on the bus.
-    bool StartFileManager() {
+    bool StartFileManager(bool activate_notifications = false) {
         record_ = QString::fromStdString(At("shown.txt"));
         manager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        manager_.start(QStringLiteral(CHM_FAKE_FILE_MANAGER), {record_});
+        QStringList arguments{record_};
+        if (activate_notifications) arguments << QStringLiteral("--activate");
+        manager_.start(QStringLiteral(CHM_FAKE_FILE_MANAGER), arguments);
         if (!manager_.waitForStarted(10000)) return false;
         while (!manager_.canReadLine())
             if (!manager_.waitForReadyRead(10000)) return false;
@@ -143,8 +146,9 @@ TEST_F(FileManagerTest, TheDesktopOpenerTellsWhenXdgOpenFindsNoHandler) {
         test::SeenMessage box;
         test::ModalAnswer answer([&box](QWidget* modal) { test::ReadMessageBox(modal, box); });
         EXPECT_TRUE(FileManager::OpenFolder(QString::fromStdString(folder), &view_));
-        ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(record); }));
-        EXPECT_EQ(test::ReadTextFile(record), folder + "\n");
+        // The whole line: the file exists a moment before the line is in it.
+        ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(record) && test::ReadTextFile(record) == folder + "\n"; }))
+            << (std::filesystem::exists(record) ? test::ReadTextFile(record) : "nothing");
         if (code == 0) {
             // Time for a box that must not come.
             EXPECT_FALSE(test::WaitFor([&box] { return box.seen; }, std::chrono::milliseconds(500)));
@@ -168,6 +172,35 @@ TEST_F(FileManagerTest, TheReportShowsTheOutputSelected) {
     EXPECT_TRUE(report.OpenOutputFolder());
     ASSERT_TRUE(test::WaitFor([&] { return !Recorded().isEmpty(); }));
     EXPECT_EQ(Recorded(), (QStringList{QStringLiteral("item ") + FileManager::UriOf(QString::fromStdString(output))}));
+}
+
+// A long run that ends while the window is not the active one is told by a notification whose
+// activation brings the window back; none while the window is active. The launcher icon hears
+// the progress while the run is busy.
+TEST_F(FileManagerTest, ALongRunEndingBehindOtherWindowsIsNotified) {
+    ASSERT_TRUE(StartFileManager(true));
+    DesktopNotice notice(&view_, 0);  // every run is long enough
+    notice.RunStarted();
+    notice.RunProgress(0.504);
+    QWidget other;
+    other.resize(100, 100);
+    ASSERT_TRUE(test::ShowAndActivate(&other));
+    ASSERT_FALSE(view_.isActiveWindow());
+    notice.RunEnded(2, 1);
+    const QString told = QStringLiteral("notify Conversion finished: 2 files converted, 1 failed");
+    ASSERT_TRUE(test::WaitFor([&] { return Recorded().contains(told); })) << Recorded().join(u'|').toStdString();
+    EXPECT_TRUE(test::WaitFor([&] { return view_.isActiveWindow(); }));
+    EXPECT_TRUE(test::WaitFor([&] { return Recorded().contains(QStringLiteral("launcher 0 0")); }));
+    const QStringList launcher = Recorded().filter(QStringLiteral("launcher"));
+    EXPECT_EQ(launcher, (QStringList{QStringLiteral("launcher 0 1"), QStringLiteral("launcher 50 1"),
+                                     QStringLiteral("launcher 0 0")}));
+
+    // Looked at: the report says it, the desktop does not.
+    notice.RunStarted();
+    notice.RunEnded(1, 0);
+    EXPECT_FALSE(test::WaitFor([&] { return Recorded().filter(QStringLiteral("notify")).size() > 1; },
+                               std::chrono::milliseconds(500)));
+    EXPECT_EQ(DesktopNotice::Summary(1, 0), QStringLiteral("1 file converted"));
 }
 
 }  // namespace
