@@ -10,7 +10,6 @@
 #include "audio/format_tags.h"
 #include "audio/mp3_decoder.h"
 #include "audio/wav_file.h"
-#include "formats/stream_content.h"
 #include "platform/temp_files.h"
 #include "wm/asf_probe.h"
 
@@ -29,10 +28,9 @@ uint64_t BytesOf(double seconds, uint64_t rate, uint64_t channels) {
 }  // namespace
 
 uint64_t TemporaryBytesFor(const std::string& path) {
-    AudioFileType type = GetAudioFileType(path);
-    // What it holds decides, as it does for the conversion.
-    if (const StreamContent content = ProbeStreamContent(path); content.type != AudioFileType::Unsupported)
-        type = content.type;
+    // By its name: the headers of a file named for another type tell nothing, and it is left
+    // out of the estimate rather than the media framework started for it.
+    const AudioFileType type = GetAudioFileType(path);
     switch (type) {
         case AudioFileType::Unsupported:
             return 0;
