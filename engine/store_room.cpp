@@ -19,10 +19,13 @@ namespace {
 constexpr uint64_t kStoreBytesPerSample = 4;  // a float per sample of each channel
 constexpr uint64_t kMonoWavBytesPerFrame = 4;  // the encoders' input, at most 32 bits
 
+uint64_t BytesOfFrames(uint64_t frames, uint64_t channels) {
+    return frames * (channels * kStoreBytesPerSample + kMonoWavBytesPerFrame);
+}
+
 uint64_t BytesOf(double seconds, uint64_t rate, uint64_t channels) {
     if (!(seconds > 0) || rate == 0 || channels == 0) return 0;
-    const auto frames = static_cast<uint64_t>(seconds * static_cast<double>(rate));
-    return frames * (channels * kStoreBytesPerSample + kMonoWavBytesPerFrame);
+    return BytesOfFrames(static_cast<uint64_t>(seconds * static_cast<double>(rate)), channels);
 }
 
 }  // namespace
@@ -37,7 +40,7 @@ uint64_t TemporaryBytesFor(const std::string& path) {
         case AudioFileType::Wav: {
             VeAudioFormat header;
             if (!ProbeWav(path, header) || header.sample_rate == 0) return 0;
-            return uint64_t{header.frames} * (uint64_t{header.channels} * kStoreBytesPerSample + kMonoWavBytesPerFrame);
+            return BytesOfFrames(header.frames, header.channels);
         }
         case AudioFileType::Mp3: {
             VeMediaInfo info;
