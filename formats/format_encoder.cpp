@@ -120,6 +120,7 @@ bool BuildPipeline(GstGraph& graph, const FormatPreset& preset, const std::strin
         (preset.muxer && !muxer))
         return false;
     raw = format;
+    graph.ReadFrom(file);
     g_object_set(file, "location", source.c_str(), "blocksize", kReadBlock, nullptr);
     OfferPushOnly(file);
     g_object_set(sink, "location", target.c_str(), nullptr);

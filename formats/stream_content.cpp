@@ -94,6 +94,7 @@ StreamContent ProbeStreamContent(const std::string& path) {
     if (!src || !parse || !gst_element_link(src, parse))
         return {AudioFileType::Unsupported, "a GStreamer plugin that this file needs is not installed"};
     g_object_set(src, "location", path.c_str(), nullptr);
+    graph.ReadFrom(src);
     // As the decode reads it: what parsebin is given, when it is given it.
     OfferPushOnly(src);
     g_signal_connect(parse, "deep-element-added", G_CALLBACK(NoteDemuxer), &findings);

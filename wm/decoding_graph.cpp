@@ -222,6 +222,7 @@ bool BuildGraph(const std::string& source, const std::string& target, DecodeGrap
     GstElement* convert = g.graph.Add(MakeElement("audioconvert"));
     GstElement* pcm = g.graph.Add(MakeElement("capsfilter"));
     if (!src || !parse || !decode || (!queue && !target.empty()) || !convert || !pcm) return false;
+    g.graph.ReadFrom(src);
     g.decode = decode;
     // Named by the file's type until the parsed stream tells (a file that fails before it does).
     g.watch.SetCodecName(AudioFileTypeName(type));

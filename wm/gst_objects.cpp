@@ -32,8 +32,21 @@ GstElement* GstGraph::Add(GstPtr<GstElement> element) {
     return element.get();  // the bin holds its own reference now
 }
 
+// The state NULL deactivates pads from the sinks up, while the reader's thread may still be inside
+// a parser's chain function; aiffparse frees its adapter as its input pad goes inactive, under that
+// thread (which then spins or crashes). So the reader's thread leaves first: a flush from the
+// reader ends what it pushes, and its stream lock, held for each block, says it is out.
 void GstGraph::Stop() {
-    if (pipeline_) gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    if (!pipeline_) return;
+    if (reader_) {
+        GstPtr<GstPad> out(gst_element_get_static_pad(reader_, "src"));
+        if (out) {
+            gst_pad_push_event(out.get(), gst_event_new_flush_start());
+            GST_PAD_STREAM_LOCK(out.get());
+            GST_PAD_STREAM_UNLOCK(out.get());
+        }
+    }
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
 }
 
 }  // namespace chm

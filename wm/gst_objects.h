@@ -46,11 +46,15 @@ public:
     GstBin* bin() const { return GST_BIN(pipeline_.get()); }
     // Adds an element made by MakeElement; the pipeline keeps it, the returned pointer is borrowed.
     GstElement* Add(GstPtr<GstElement> element);
+    // The element that reads the file (a source the graph's streaming thread starts from); Stop
+    // flushes its thread out of the graph before the state NULL.
+    void ReadFrom(GstElement* source) { reader_ = source; }
     // The state NULL: streaming threads end and every file the pipeline wrote is closed.
     void Stop();
 
 private:
     GstPtr<GstElement> pipeline_;
+    GstElement* reader_ = nullptr;  // borrowed from the pipeline
 };
 
 }  // namespace chm
