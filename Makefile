@@ -19,7 +19,8 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-# The Debian package, in $(BUILD)/tavorin-channel-merger_VERSION_ARCH.deb.
+# The Debian packages, in $(BUILD)/tavorin-chm_VERSION_ARCH.deb (the command line) and
+# $(BUILD)/tavorin-channel-merger_VERSION_ARCH.deb (the desktop program).
 package: build
 	cmake --build $(BUILD) --target package
 

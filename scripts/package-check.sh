@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks it with lintian, appstreamcli and desktop-file-validate,
-# installs it on this machine with apt-get, uses what it installed as a user would (the command
+# Builds the Debian packages (the command line without Qt, and the desktop program that depends
+# on it), checks them with lintian (nothing to say, hardening included), appstreamcli and
+# desktop-file-validate, installs them on this machine with apt-get, uses what it installed as a user would (the command
 # line on a stereo WAV, MP3 and WMA file from an unrelated folder, the program from its desktop
-# entry under Xvfb, the manual pages, the bash completion), then purges it and checks that none
-# of its files remain. Needs root (or sudo) for apt-get. Usage: package-check.sh [BUILD_FOLDER]
+# entry under Xvfb, the manual pages, the bash completion), then purges them and checks that none
+# of their files remain. Needs root (or sudo) for apt-get. Usage: package-check.sh [BUILD_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 build=${1:-build}
 package_name=tavorin-channel-merger
+cli_package_name=tavorin-chm
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
@@ -22,26 +24,40 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/chm-package-XXXXXX")
 installed=
 cleanup() {
   # Nothing of the package may stay installed, whatever step failed.
-  if [ -n "$installed" ]; then "${apt[@]}" purge "$package_name" >/dev/null 2>&1 || true; fi
+  if [ -n "$installed" ]; then "${apt[@]}" purge "$package_name" "$cli_package_name" >/dev/null 2>&1 || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-step "building the package"
+step "building the packages"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-rm -f "$build/${package_name}"_*.deb
+rm -f "$build/${package_name}"_*.deb "$build/${cli_package_name}"_*.deb
 cmake --build "$build" --target package
-debs=("$build/${package_name}"_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one package in $build, found: ${debs[*]}"
-deb=$(realpath "${debs[0]}")
+found=("$build/${package_name}"_*.deb)
+[ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || fail "expected one $package_name package in $build, found: ${found[*]}"
+deb=$(realpath "${found[0]}")
+found=("$build/${cli_package_name}"_*.deb)
+[ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || fail "expected one $cli_package_name package in $build, found: ${found[*]}"
+cli_deb=$(realpath "${found[0]}")
 version=$(dpkg-deb -f "$deb" Version)
-echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, installed size $(dpkg-deb -f "$deb" Installed-Size) KiB"
-echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+[ "$(dpkg-deb -f "$cli_deb" Version)" = "$version" ] || fail "the two packages differ in version"
+for package in "$cli_deb" "$deb"; do
+  echo "$(basename "$package"): $(stat -c %s "$package") bytes, installed size $(dpkg-deb -f "$package" Installed-Size) KiB"
+  echo "Depends: $(dpkg-deb -f "$package" Depends)"
+done
+# The command line is for machines without a desktop: nothing of Qt.
+! dpkg-deb -f "$cli_deb" Depends | grep -qi qt || fail "$cli_package_name depends on Qt"
+dpkg-deb -f "$deb" Depends | grep -qF "$cli_package_name (= $version)" ||
+  fail "$package_name does not depend on $cli_package_name (= $version)"
+[ "$(dpkg-deb -f "$deb" Recommends)" = xdg-utils ] || fail "$package_name does not recommend xdg-utils"
 
-step "lintian"
-lintian --fail-on error --display-level '>=warning' "$deb"
+step "lintian, pedantic: nothing to say (the hardening flags included)"
+status=0
+hints=$(lintian --pedantic --display-info --display-experimental --fail-on warning "$cli_deb" "$deb" 2>&1) || status=$?
+hints=$(grep -v 'running with root privileges' <<<"$hints" || true)
+[ -z "$hints" ] && [ "$status" = 0 ] || { echo "$hints" >&2; fail "lintian has something to say (exit $status)"; }
 
 step "AppStream metadata and desktop entry, as the package holds them"
 dpkg-deb -x "$deb" "$work/tree"
@@ -54,12 +70,15 @@ desktop-file-validate "$desktop"
 grep -q "<launchable type=\"desktop-id\">$package_name.desktop</launchable>" "${metainfo[0]}" ||
   fail "the AppStream metadata does not launch the desktop entry"
 # Every file the package holds (not its folders): what must be gone again after the purge.
+dpkg-deb -x "$cli_deb" "$work/tree"
 (cd "$work/tree" && find . ! -type d | sed 's|^\.||') >"$work/files"
 
 step "installing with apt-get"
 installed=1
-(cd "$(dirname "$deb")" && "${apt[@]}" install "./$(basename "$deb")")
-[ "$(dpkg-query -W -f='${Status}' "$package_name")" = "install ok installed" ] || fail "not installed"
+(cd "$(dirname "$deb")" && "${apt[@]}" install "./$(basename "$cli_deb")" "./$(basename "$deb")")
+for package in "$cli_package_name" "$package_name"; do
+  [ "$(dpkg-query -W -f='${Status}' "$package")" = "install ok installed" ] || fail "$package not installed"
+done
 
 step "the command line, from an unrelated folder"
 [ "$(/usr/bin/tavorin-chm --version)" = "tavorin-chm (Tavorin Channel Merger) $version" ] ||
@@ -94,14 +113,16 @@ completion=$(bash -c 'source /usr/share/bash-completion/bash_completion
 [ "$completion" = "complete -F _tavorin_chm tavorin-chm" ] || fail "bash-completion does not load ours: $completion"
 
 step "purging"
-"${apt[@]}" purge "$package_name"
+"${apt[@]}" purge "$package_name" "$cli_package_name"
 installed=
-! dpkg-query -W -f='${Status}' "$package_name" 2>/dev/null | grep -q installed || fail "still installed"
+for package in "$cli_package_name" "$package_name"; do
+  ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed || fail "$package still installed"
+done
 left=0
 while IFS= read -r file; do
   if [ -e "$file" ] || [ -L "$file" ]; then echo "left behind: $file" >&2; left=1; fi
 done <"$work/files"
-for folder in /usr/lib/$package_name /usr/share/doc/$package_name; do
+for folder in /usr/lib/$package_name /usr/share/doc/$package_name /usr/share/doc/$cli_package_name; do
   [ ! -e "$folder" ] || { echo "left behind: $folder" >&2; left=1; }
 done
 [ "$left" = 0 ] || fail "the purge left files behind"

@@ -60,7 +60,7 @@ started=$(date +%s)
 
 echo "== configure and build the fuzz programs in $build"
 cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCHM_FUZZ=ON -DCHM_BUILD_BENCH=OFF >/dev/null
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCHM_FUZZ=ON -DCHM_BUILD_BENCH=OFF -DCHM_HARDENING=OFF >/dev/null
 cmake --build "$build" -j 2 --target fuzz_programs
 built=$(date +%s)
 
