@@ -78,6 +78,8 @@ awk -v c="$t_chm_mp3" -v l="$t_lame" -v f="$t_ffmpeg_mp3" \
     'BEGIN { printf "  wall ratio to lame %.2f (target <= 1.3)   wall ratio to ffmpeg %.2f\n", c / l, c / f }'
 printf '  tavorin-chm output: %s\n' "$(probe "$work/chm/in.mp3")"
 printf '  ffmpeg output:      %s\n' "$(probe "$work/out-ffmpeg.mp3")"
+# Where the time goes: libmpg123's decode, the temporary WAV read back, the fold, LAME.
+"$build/bench/graph_route_phases" "$work/in.mp3"
 rm -rf "$work/chm"/* "$work/in.mp3"
 
 chm_wma="'$chm' convert --output-folder '$work/chm' '$work/in.wma' 2> /dev/null"

@@ -1,8 +1,10 @@
-// Where the time of a conversion through the decoding graph goes: the load (decoding straight
-// into the stores), the fold (mix), the temporary mono WAV and the encode, each timed alone
+// Where the time of a conversion goes, phase by phase, with the steps the conversion worker runs
 // (wall and processor seconds, each phase's best of CHM_BENCH_RUNS runs, 3 by default) on the
-// files given, with the steps the conversion worker runs; and, for comparison, the decode into
-// a WAV file that the load used to go through. Used by convert_formats.sh.
+// files given. Through the decoding graph: the load (decoding straight into the stores), the
+// fold (mix), the temporary mono WAV and the encode; and, for comparison, the decode into a WAV
+// file that the load used to go through. MP3: libmpg123's decode into a WAV file alone, the
+// load (that decode and the WAV read back into the stores), the fold and the save (LAME and the
+// tags). Used by convert_formats.sh.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -13,6 +15,8 @@
 #include <string>
 
 #include "audio/audio_file_type.h"
+#include "audio/mp3_decoder.h"
+#include "audio/mp3_document.h"
 #include "audio/temp_file.h"
 #include "audio/wav_file.h"
 #include "processing/channel_ops.h"
@@ -51,7 +55,13 @@ Clock Now() {
 }
 
 constexpr int kPhases = 5;
-constexpr const char* kPhaseNames[kPhases] = {"decode to wav (old)", "load", "fold", "mono wav", "encode"};
+constexpr const char* kGraphPhases[kPhases] = {"decode to wav (old)", "load", "fold", "mono wav", "encode"};
+constexpr const char* kMp3Phases[kPhases] = {"decode to wav", "load", "fold", "save", nullptr};
+
+void Spent(const Clock (&marks)[kPhases + 1], Clock (&spent)[kPhases]) {
+    for (int i = 0; i < kPhases; ++i)
+        spent[i] = {marks[i + 1].wall - marks[i].wall, marks[i + 1].cpu - marks[i].cpu};
+}
 
 // One conversion, phase by phase; false when a phase fails.
 template <typename Route>
@@ -72,8 +82,24 @@ bool RunOnce(Route& route, const std::string& input, const std::string& output, 
     marks[4] = Now();
     ok = ok && route.Encode(mono.Path(), output, route.AudioData(), nullptr);
     marks[5] = Now();
-    for (int i = 0; i < kPhases; ++i)
-        spent[i] = {marks[i + 1].wall - marks[i].wall, marks[i + 1].cpu - marks[i].cpu};
+    Spent(marks, spent);
+    return ok;
+}
+
+bool RunOnce(VeMp3Document& route, const std::string& input, const std::string& output, Clock (&spent)[kPhases]) {
+    TemporaryFile decoded;
+    if (!decoded.Reserve("wav")) return false;
+    Clock marks[kPhases + 1];
+    marks[0] = Now();
+    bool ok = DecodeMp3ToWav(decoded.Path(), input, nullptr);
+    marks[1] = Now();
+    ok = ok && route.Load(input, nullptr);
+    marks[2] = Now();
+    ok = ok && route.FoldToMono(static_cast<int>(ConversionMethod::MixChannels), nullptr);
+    marks[3] = Now();
+    ok = ok && route.Save(output, nullptr);
+    marks[4] = marks[5] = Now();
+    Spent(marks, spent);
     return ok;
 }
 
@@ -85,7 +111,7 @@ int Runs() {
 }
 
 template <typename MakeRoute>
-bool Measure(const std::string& input, MakeRoute make_route) {
+bool Measure(const std::string& input, MakeRoute make_route, const char* const (&names)[kPhases]) {
     TemporaryFile output;
     const std::string extension = input.substr(input.find_last_of('.') + 1);
     if (!output.Reserve(extension)) return false;
@@ -105,8 +131,8 @@ bool Measure(const std::string& input, MakeRoute make_route) {
     }
     std::printf("  %s, phase by phase (best of %d each: wall seconds, processor seconds)\n   ", input.c_str(), runs);
     double total = 0.0;
-    for (int i = 0; i < kPhases; ++i) {
-        std::printf(" %s %.3f (%.2f)", kPhaseNames[i], best[i].wall, best[i].cpu);
+    for (int i = 0; i < kPhases && names[i]; ++i) {
+        std::printf(" %s %.3f (%.2f)", names[i], best[i].wall, best[i].cpu);
         total += best[i].wall;
     }
     std::printf("   total %.3f\n", total);
@@ -123,11 +149,13 @@ int main(int argc, char** argv) {
         const std::string input = argv[i];
         const AudioFileType type = GetAudioFileType(input);
         if (type == AudioFileType::Wma) {
-            ok = Measure(input, [] { return std::make_unique<WmaRoute>(); }) && ok;
+            ok = Measure(input, [] { return std::make_unique<WmaRoute>(); }, kGraphPhases) && ok;
+        } else if (type == AudioFileType::Mp3) {
+            ok = Measure(input, [] { return std::make_unique<VeMp3Document>(); }, kMp3Phases) && ok;
         } else if (const FormatPreset* preset = FindFormatPreset(type)) {
-            ok = Measure(input, [preset] { return std::make_unique<FormatRoute>(*preset); }) && ok;
+            ok = Measure(input, [preset] { return std::make_unique<FormatRoute>(*preset); }, kGraphPhases) && ok;
         } else {
-            std::fprintf(stderr, "%s: not a format decoded through the graph\n", input.c_str());
+            std::fprintf(stderr, "%s: not a format this measures\n", input.c_str());
             ok = false;
         }
     }
