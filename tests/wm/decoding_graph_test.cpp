@@ -450,6 +450,51 @@ TEST_F(GraphOperationsTest, WaitEndsWithCompletionOrFailure) {
     EXPECT_EQ(WaitForGraph(nullptr), kGraphFailed);
 }
 
+// aiffparse frees its state as its input pad goes inactive, under a thread still inside it (a
+// cancelled conversion then hung). Stop lets the reader's thread leave the graph first: while it
+// is held inside an element, no input of that element goes inactive.
+TEST_F(GraphOperationsTest, StopWaitsForTheReadersThreadBeforeAnyInputGoesInactive) {
+    const std::string source = dir.File("pcm.wav");
+    MakeWithSox(source, "-e signed-integer -b 16", 3.0);
+    GstGraph graph;
+    std::vector<GstPtr<GstElement>> row;
+    row.push_back(MakeElement("filesrc"));
+    GstElement* reader = row.back().get();
+    g_object_set(reader, "location", source.c_str(), nullptr);
+    row.push_back(MakeElement("identity"));
+    GstElement* middle = row.back().get();
+    row.push_back(MakeElement("fakesink"));
+    ASSERT_TRUE(Chain(graph, std::move(row)));
+    graph.ReadFrom(reader);
+
+    struct Inside {
+        GstPtr<GstPad> input;
+        std::atomic<bool> entered{false};
+        std::atomic<bool> input_lost{false};
+    } inside;
+    inside.input.reset(gst_element_get_static_pad(middle, "sink"));
+    GstPtr<GstPad> output(gst_element_get_static_pad(middle, "src"));
+    // Called from the element's chain function: half a second inside it, watching its input.
+    const auto hold = [](GstPad*, GstPadProbeInfo*, gpointer data) {
+        auto* in = static_cast<Inside*>(data);
+        if (in->entered.exchange(true)) return GST_PAD_PROBE_OK;
+        for (int i = 0; i < 50; ++i) {
+            if (!gst_pad_is_active(in->input.get())) in->input_lost = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return GST_PAD_PROBE_OK;
+    };
+    gst_pad_add_probe(output.get(), GST_PAD_PROBE_TYPE_BUFFER, hold, &inside, nullptr);
+    gst_element_set_state(graph.get(), GST_STATE_PLAYING);
+    for (int i = 0; i < 10000 && !inside.entered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(inside.entered);
+    graph.Stop();
+    EXPECT_FALSE(inside.input_lost);
+    GstState state = GST_STATE_VOID_PENDING;
+    EXPECT_EQ(gst_element_get_state(graph.get(), &state, nullptr, 0), GST_STATE_CHANGE_SUCCESS);
+    EXPECT_EQ(state, GST_STATE_NULL);
+}
+
 // A thread that runs its own main context keeps it serviced while it waits.
 TEST_F(GraphOperationsTest, WaitServicesTheThreadsOwnMainContext) {
     GstGraph graph;
