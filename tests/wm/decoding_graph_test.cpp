@@ -402,6 +402,15 @@ protected:
         return true;
     }
 
+    // A row that starts with a reader of a three-second 16-bit WAV made by sox; the reader, borrowed.
+    GstElement* StartWithWavReader(std::vector<GstPtr<GstElement>>& row) {
+        const std::string source = dir.File("pcm.wav");
+        MakeWithSox(source, "-e signed-integer -b 16", 3.0);
+        row.push_back(MakeElement("filesrc"));
+        g_object_set(row.back().get(), "location", source.c_str(), nullptr);
+        return row.back().get();
+    }
+
     static bool Pause(GstGraph& graph) {
         gst_element_set_state(graph.get(), GST_STATE_PAUSED);
         return gst_element_get_state(graph.get(), nullptr, nullptr, 30 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS;
@@ -409,12 +418,9 @@ protected:
 };
 
 TEST_F(GraphOperationsTest, DurationOfAKnownFile) {
-    const std::string source = dir.File("pcm.wav");
-    MakeWithSox(source, "-e signed-integer -b 16", 3.0);
     GstGraph graph;
     std::vector<GstPtr<GstElement>> row;
-    row.push_back(MakeElement("filesrc"));
-    g_object_set(row.back().get(), "location", source.c_str(), nullptr);
+    StartWithWavReader(row);
     row.push_back(MakeElement("wavparse"));
     row.push_back(MakeElement("fakesink"));
     ASSERT_TRUE(Chain(graph, std::move(row)));
@@ -454,13 +460,9 @@ TEST_F(GraphOperationsTest, WaitEndsWithCompletionOrFailure) {
 // cancelled conversion then hung). Stop lets the reader's thread leave the graph first: while it
 // is held inside an element, no input of that element goes inactive.
 TEST_F(GraphOperationsTest, StopWaitsForTheReadersThreadBeforeAnyInputGoesInactive) {
-    const std::string source = dir.File("pcm.wav");
-    MakeWithSox(source, "-e signed-integer -b 16", 3.0);
     GstGraph graph;
     std::vector<GstPtr<GstElement>> row;
-    row.push_back(MakeElement("filesrc"));
-    GstElement* reader = row.back().get();
-    g_object_set(reader, "location", source.c_str(), nullptr);
+    GstElement* reader = StartWithWavReader(row);
     row.push_back(MakeElement("identity"));
     GstElement* middle = row.back().get();
     row.push_back(MakeElement("fakesink"));
